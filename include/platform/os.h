@@ -1,0 +1,32 @@
+// The narrow interface between portable code and the operating system. The per-OS
+// folders (win32/, posix/) implement every function here; portable code (common/,
+// profile/) reaches the OS only through it. Internal: not installed for clients.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Thread-local storage slots. OsTlsAlloc returns a slot whose value is 0 in every
+// thread, or OS_TLS_INVALID when none is free; slots are never released.
+constexpr uint32_t OS_TLS_INVALID = 0xFFFFFFFFu;
+uint32_t OsTlsAlloc();
+uintptr_t OsTlsGet(uint32_t slot);
+void OsTlsSet(uint32_t slot, uintptr_t value);
+
+// Sleeps alertably (an APC or I/O completion may end it early where the OS has them).
+void OsSleep(uint32_t milliseconds);
+// Gives the rest of the time slice to another ready thread.
+void OsYield();
+
+// High-resolution counter: ticks per second and the current tick count.
+uint64_t OsCounterFrequency();
+int64_t OsCounterNow();
+
+// The debugger's text output; dropped where the OS has none.
+void OsDebugOutput(const char* text);
+// Breaks into an attached debugger; without one the process ends.
+void OsDebugBreak();
+
+// The C runtime's aligned heap: any power-of-two alignment, null on exhaustion.
+void* OsAlignedAlloc(size_t size, size_t alignment);
+void OsAlignedFree(void* block);

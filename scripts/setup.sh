@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what the builds need on a Debian or Ubuntu machine, and nothing that is there
+# already. "demo" installs the native toolchain; "all" adds the cross compilers, wine64,
+# the 32-bit multilib, GoogleTest, Google Benchmark and the sanitizer runtimes.
+set -euo pipefail
+
+what="${1:-all}"
+packages=(cmake ninja-build g++ binutils)
+if [ "$what" = "all" ]; then
+    packages+=(g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+               googletest libgtest-dev libbenchmark-dev libspdlog-dev libclang-rt-14-dev)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+    exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

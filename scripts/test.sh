@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Sets up the machine, then builds every configuration and runs its tests. Ends with one
+# line "N passed, N failed" summed over all configurations; exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh all || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
+
+presets=(linux-x64 linux-x86 win-x86 win-x64 linux-asan linux-tsan)
+if [ "$#" -gt 0 ]; then
+    presets=("$@")
+fi
+export WINEDEBUG=-all
+
+passed=0
+failed=0
+summary=()
+for preset in "${presets[@]}"; do
+    log="build/$preset-test.log"
+    mkdir -p build
+    if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1 ||
+       ! cmake --build --preset "$preset" >"build/$preset-build.log" 2>&1; then
+        echo "== $preset: build FAILED"
+        tail -n 40 "build/$preset-configure.log" "build/$preset-build.log"
+        failed=$((failed + 1))
+        summary+=("$preset: build failed")
+        continue
+    fi
+    ctest --preset "$preset" >"$log" 2>&1
+    result=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$result" ]; then
+        echo "== $preset: ctest did not finish"
+        tail -n 40 "$log"
+        failed=$((failed + 1))
+        summary+=("$preset: ctest did not finish")
+        continue
+    fi
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$result")
+    bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$result")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    summary+=("$preset: $((total - bad)) passed, $bad failed")
+    if [ "$bad" -ne 0 ]; then
+        echo "== $preset: failures"
+        sed -n '/The following tests FAILED/,$p' "$log"
+        grep -B 30 -E '\*\*\*(Failed|Exception|Timeout)' "$log" | head -n 200
+    fi
+done
+
+printf '%s\n' "${summary[@]}"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
