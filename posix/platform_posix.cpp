@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <dlfcn.h>
 #include <cstdlib>
 #include <ctime>
 #include <pthread.h>
@@ -77,4 +78,14 @@ void* OsAlignedAlloc(size_t size, size_t alignment)
 void OsAlignedFree(void* block)
 {
     std::free(block);
+}
+
+void* OsModuleLoad(const char* path)
+{
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+
+void OsModuleUnload(void* module)
+{
+    dlclose(module);
 }

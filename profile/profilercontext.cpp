@@ -262,9 +262,9 @@ static bool ReleaseModuleRecord(SProfilerStaticScope* record, uint32_t /*userVal
 
 static void RegisterModule(SProfilerStaticScope* begin, SProfilerStaticScope* end)
 {
-    PLATFORM_ASSERT(g_ProfilerContext.m_ProfilerNumLoadedModules <
-                        (int)ARRAY_LENGTH(g_ProfilerContext.m_ProfilerLoadedProfilerModules) &&
-                    "to many shared modules loaded!");
+    // clang-format off
+    PLATFORM_ASSERT(g_ProfilerContext.m_ProfilerNumLoadedModules < (int)ARRAY_LENGTH( g_ProfilerContext.m_ProfilerLoadedProfilerModules ) && "to many shared modules loaded!");
+    // clang-format on
     const int32_t count = g_Ctx.m_ProfilerNumLoadedModules;
     if (count < 0 || count >= PROFILER_MAX_MODULES)
         return; // no free entry: nothing is written

@@ -43,7 +43,7 @@ for preset in "${presets[@]}"; do
     if [ "$bad" -ne 0 ]; then
         echo "== $preset: failures"
         sed -n '/The following tests FAILED/,$p' "$log"
-        grep -B 30 -E '\*\*\*(Failed|Exception|Timeout)' "$log" | head -n 200
+        grep -A 40 -E '\*\*\*(Failed|Exception|Timeout)|(SIGTRAP|SEGFAULT|Subprocess aborted)\*\*\*' "$log" | head -n 200
     fi
 done
 

@@ -66,3 +66,13 @@ void OsAlignedFree(void* block)
 {
     _aligned_free(block);
 }
+
+void* OsModuleLoad(const char* path)
+{
+    return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+
+void OsModuleUnload(void* module)
+{
+    FreeLibrary(reinterpret_cast<HMODULE>(module));
+}

@@ -9,7 +9,7 @@
 #include "common/debug/assert.h"
 #include "platform/os.h"
 
-SThreadSeams g_ThreadSeams = {&ThreadYield, &OsTlsAlloc};
+SThreadSeams g_ThreadSeams = {&OsTlsAlloc};
 
 // ---- lock words ----
 
@@ -30,16 +30,7 @@ bool ThreadLockWordTryAcquire(int32_t* word)
 
 void ThreadLockWordAcquire(int32_t* word)
 {
-    // No pause or back-off: yield once after every 101 consecutive failed attempts.
-    uint32_t failures = 0;
-    while (!ThreadLockWordTryAcquire(word))
-    {
-        if (++failures > 100)
-        {
-            g_ThreadSeams.m_Yield();
-            failures = 0;
-        }
-    }
+    ThreadSpinAcquire([word] { return ThreadLockWordTryAcquire(word); }, &ThreadYield);
 }
 
 void ThreadLockWordRelease(int32_t* word)

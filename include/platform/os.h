@@ -30,3 +30,8 @@ void OsDebugBreak();
 // The C runtime's aligned heap: any power-of-two alignment, null on exhaustion.
 void* OsAlignedAlloc(size_t size, size_t alignment);
 void OsAlignedFree(void* block);
+
+// Shared libraries loaded at run time: null when the module cannot be loaded. Unloading
+// runs the module's static destructors before it returns.
+void* OsModuleLoad(const char* path);
+void OsModuleUnload(void* module);

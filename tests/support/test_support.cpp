@@ -52,11 +52,14 @@ bool CAssertRecorder::Saw(const std::string& expressionPart) const
 static void* CountingAlloc(SAllocator* self, uint32_t size, uint32_t alignment)
 {
     auto* counting = reinterpret_cast<SCountingAllocator*>(self);
-    int number = counting->m_Allocations.load() + 1;
-    if (counting->m_FailAll.load() || number == counting->m_FailAllocation.load())
-    {
-        counting->m_FailAllocation.store(-1);
+    if (counting->m_FailAll.load())
         return nullptr;
+    const int countdown = counting->m_FailCountdown.load();
+    if (countdown >= 0)
+    {
+        counting->m_FailCountdown.store(countdown - 1);
+        if (countdown == 0)
+            return nullptr;
     }
     void* block = DefaultAlloc(GetDefaultAllocator(), size, alignment);
     if (block == nullptr)

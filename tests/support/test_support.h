@@ -38,13 +38,14 @@ private:
 };
 
 // An SAllocator that counts blocks, fills new blocks with 0xCD (so zero-filling by the
-// caller is observable) and fails the allocation with a chosen number.
+// caller is observable) and fails allocations on demand.
 struct SCountingAllocator
 {
     SAllocator m_Base; // first: the record passed as self
     std::atomic<int> m_Allocations{0};
     std::atomic<int> m_Frees{0};
-    std::atomic<int> m_FailAllocation{-1}; // 1-based number of the allocation to fail
+    // Successful allocations left before the next one fails; -1: none fails.
+    std::atomic<int> m_FailCountdown{-1};
     std::atomic<bool> m_FailAll{false};
     std::atomic<uint32_t> m_LastSize{0};
     std::atomic<uint32_t> m_LastAlignment{0};

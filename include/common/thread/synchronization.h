@@ -60,14 +60,29 @@ void TlsGlobalSet(int32_t* guard, uint32_t* slot, uintptr_t value);
 void ThreadSleep(uint32_t milliseconds);
 void ThreadYield();
 
-// ---- seams ----
+// ---- spin policy and seams ----
 
-// Functions reached only on slow paths (a spinlock's yield after 101 failed attempts, the
-// one-time slot allocation of a thread-local global), so tests can observe and fail them
-// without a cost on the fast paths. Defaults: ThreadYield and OsTlsAlloc.
+// The acquire loop of every spinlock: no pause and no back-off; the thread yields once
+// after every 101 consecutive failed attempts. A template so that tests can drive it with
+// their own try and yield without a cost for the real lock.
+template <typename TryAcquire, typename Yield>
+inline void ThreadSpinAcquire(TryAcquire tryAcquire, Yield yield)
+{
+    uint32_t failures = 0;
+    while (!tryAcquire())
+    {
+        if (++failures > 100)
+        {
+            yield();
+            failures = 0;
+        }
+    }
+}
+
+// The one-time slot allocation of a thread-local global goes through here, so tests can
+// count and fail it; reached only while a slot is unallocated. Default: OsTlsAlloc.
 struct SThreadSeams
 {
-    void (*m_Yield)();
     uint32_t (*m_TlsAlloc)();
 };
 extern SThreadSeams g_ThreadSeams;
