@@ -5,14 +5,6 @@
 #include "common/debug/assert.h"
 #include "test_support.h"
 
-namespace
-{
-bool BreakingHandler(const char*, int, const char*)
-{
-    return true;
-}
-} // namespace
-
 TEST(Assert, HandlerSeesTheConditionTextAndExecutionContinues)
 {
     CAssertRecorder recorder;
@@ -30,16 +22,4 @@ TEST(Assert, HandlerSeesTheConditionTextAndExecutionContinues)
     EXPECT_EQ(record.m_Line, line);
     EXPECT_EQ(record.m_File, "tests/common/debug/assert_test.cpp");
     EXPECT_TRUE(afterCheck);
-}
-
-TEST(Assert, ReportAsksForABreakWithoutAHandlerOrWhenTheHandlerSaysSo)
-{
-    ASSERT_EQ(AssertHandler, nullptr);
-    EXPECT_TRUE(AssertReport("f.cpp", 1, "x"));
-    AssertHandler = &BreakingHandler;
-    EXPECT_TRUE(AssertReport("f.cpp", 1, "x"));
-    AssertHandler = nullptr;
-    CAssertRecorder recorder;
-    EXPECT_FALSE(AssertReport("f.cpp", 1, "x"));
-    EXPECT_EQ(recorder.Count(), 1u);
 }

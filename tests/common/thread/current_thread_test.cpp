@@ -23,20 +23,3 @@ TEST(CurrentThread, ForeignThreadHasNoObjectAndTheFallbackName)
     EXPECT_NE(otherId, mainId);
     EXPECT_EQ(ThreadGetCurrentId(), mainId);
 }
-
-TEST(CurrentThread, NameComesFromTheThreadObject)
-{
-    ThreadImpl object(nullptr, nullptr, nullptr, nullptr);
-    std::snprintf(object.m_Name, sizeof(object.m_Name), "%s", "render");
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, &object);
-    EXPECT_EQ(ThreadGetCurrent(), &object);
-    EXPECT_EQ(ThreadGetCurrentName(), object.m_Name);
-    EXPECT_EQ(ThreadGetName(&object), object.m_Name);
-    EXPECT_STREQ(ThreadLookupName(), "Unknown Thread (Function temporarily disabled for Win32)");
-
-    std::string otherName;
-    std::thread other([&] { otherName = ThreadGetCurrentName(); });
-    other.join();
-    EXPECT_EQ(otherName, "Unknown Thread (Function temporarily disabled for Win32)");
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
-}

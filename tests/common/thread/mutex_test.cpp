@@ -1,12 +1,10 @@
 // The recursive mutex and its scoped holder, across threads.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <stdexcept>
 #include <thread>
 
 #include "common/thread/mutex.h"
-#include "test_support.h"
 
 namespace
 {
@@ -67,25 +65,4 @@ TEST(Mutex, ScopedLockIsReleasedByAnException)
     // Destroying a mutex in caller storage keeps the storage (and its flag) as it is.
     ThreadMutexDestroy(mutex);
     EXPECT_EQ(storage.m_Owned, 1u);
-}
-
-TEST(Mutex, BlockedLockerProceedsAfterUnlock)
-{
-    ThreadMutex* mutex = ThreadMutexCreate();
-    ThreadMutexLock(mutex);
-    std::atomic<int> stage{0};
-    std::thread other(
-        [&]
-        {
-            stage.store(1);
-            CScopedMutexLock hold(mutex);
-            stage.store(2);
-        });
-    ASSERT_TRUE(WaitUntil([&] { return stage.load() == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(stage.load(), 1);
-    ThreadMutexUnlock(mutex);
-    ASSERT_TRUE(WaitUntil([&] { return stage.load() == 2; }));
-    other.join();
-    ThreadMutexDestroy(mutex);
 }
