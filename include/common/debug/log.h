@@ -1,10 +1,16 @@
-// The log's write entry and severity scale. Every diagnostic message of the system goes
-// through LogWrite; while the module's log is uninitialised it is printed plainly on the
-// standard error stream. Portable.
+// The log's public interface: the severity scale, the write entry, the set-up and
+// tear-down of a module's log, its settings, per-channel thresholds and per-thread
+// indentation. While the module's log is uninitialised, messages are printed plainly on
+// the standard error stream. Portable.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+
+struct SAllocator;
+struct SLogContext;
+struct SLogMessage;
 
 // Lower is more severe. An output with threshold T writes severities up to T.
 enum ELogSeverity : int32_t
@@ -17,10 +23,51 @@ enum ELogSeverity : int32_t
     E_LOG_VERBOSE = 5,
 };
 
-struct SLogContext;
+// How a substring filter judges a subject; the filters apply to verbose messages only.
+enum ELogFilterMode : int32_t
+{
+    E_LOG_FILTER_INCLUDE = 0, // passes when the subject contains the text
+    E_LOG_FILTER_EXCLUDE = 1, // passes when it does not
+};
 
 // The module's log context; null while the log is uninitialised.
 extern SLogContext* g_LogContext;
+// The allocator given to LogInit, through which the log takes all its memory; null while
+// the log is uninitialised.
+extern SAllocator* g_LogAllocator;
+
+// One output: the stream its lines go to (may be null) and what a line carries.
+struct SLogOutput
+{
+    FILE* m_Stream;
+    ELogSeverity m_Severity; // E_LOG_NONE turns the output off
+    bool m_PrintFileAndLine; // end each line with " file(line)"
+    bool m_PrintTime;        // put "sss.mmm: " before the message text
+};
+
+// Standard output, warnings and worse, no time stamp, no file and line.
+extern SLogOutput g_DefaultLogOutput;
+
+struct SLogInitParams
+{
+    SAllocator* m_Allocator;  // required
+    SLogOutput* m_Outputs[2]; // each may be null; an output without a stream stays off
+
+    // The log's default allocator, output 0 = g_DefaultLogOutput, output 1 off.
+    SLogInitParams();
+};
+
+// Called for every message that reaches the output routine, also for those that the
+// filters rejected (passed == false) or that no output wrote. The result is ignored.
+typedef bool (*LogCallback)(ELogSeverity severity, const char* channel, const char* file,
+                            const char* text, bool passed, uint32_t line, uint32_t indentation,
+                            int64_t elapsedMs, void* userData);
+
+// The routine that writes one message record to the outputs and the callback.
+typedef void (*LogOutputFunc)(SLogMessage* message);
+// Stands between the writer and the output routine; it must call output(message) before it
+// returns, because the record lives on the writer's stack.
+typedef void (*LogOutputHook)(LogOutputFunc output, SLogMessage* message, void* userData);
 
 #if defined(__GNUC__)
 #define LOG_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
@@ -32,3 +79,44 @@ void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint
               const char* format, ...) LOG_PRINTF_FORMAT(5, 6);
 void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
                const char* format, va_list args);
+
+// Set-up and tear-down. None of these take a lock: no other thread may write to the log
+// while one of them runs.
+void LogInit(const SLogInitParams& initParams);
+bool LogInitialized();
+void LogShutdown();
+
+void LogSetCallback(LogCallback callback, void* userData);
+void LogSetOutputHook(LogOutputHook hook, void* userData); // hook must not be null
+void LogDefaultOutputHook(LogOutputFunc output, SLogMessage* message, void* userData);
+// A null text clears that filter (its mode is then ignored). Texts are cut to 511 chars.
+void LogSetFilters(const char* fileFilter, ELogFilterMode fileFilterMode, const char* channelFilter,
+                   ELogFilterMode channelFilterMode);
+
+// Give a channel its own threshold on both outputs, or take it away. The log keeps its own
+// copy of the name.
+void LogSetChannelSeverity(const char* channel, ELogSeverity severity);
+void LogRemoveChannelSeverity(const char* channel);
+
+// The calling thread's indentation level; it works whether or not the log is initialised.
+void LogIndent();
+void LogUnindent(); // no floor: at 0 the level wraps and shows as the deepest indentation
+
+// Writes its message at the current level, then indents the thread's later lines one level
+// deeper until the scope object is destroyed.
+class CLogScope
+{
+public:
+    CLogScope(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
+              const char* format, ...) LOG_PRINTF_FORMAT(6, 7);
+    ~CLogScope();
+    CLogScope(const CLogScope&) = delete;
+    CLogScope& operator=(const CLogScope&) = delete;
+};
+
+// The assertion handler that LogInit installs when none is: writes the failure to the log
+// on channel "ASSERT" and asks for the debugger break (returns true).
+bool LogDefaultAssertHandler(const char* file, int line, const char* expression);
+
+// Performance-counter ticks to milliseconds, the time base of the time stamps.
+double LogTicksToMilliseconds(uint64_t ticks);
