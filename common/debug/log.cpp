@@ -1,15 +1,297 @@
-// The log: its write entry and, while the module's log is uninitialised, the plain
-// fallback on the standard error stream. Portable.
+// The log: its lifecycle and settings, the write entry with its plain fallback on the
+// standard error stream while uninitialised, and the formatting of one message into the
+// line written to each output. Portable; the debugger output comes through platform/os.h.
 #include "common/debug/log.h"
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "common/debug/assert.h"
+#include "common/debug/log_context.h"
+#include "common/memory/allocator.h"
+#include "common/thread/mutex.h"
+#include "common/thread/synchronization.h"
+#include "common/time/counter.h"
+#include "platform/os.h"
 
 SLogContext* g_LogContext = nullptr;
+SLogOutput g_DefaultLogOutput = {stdout, E_LOG_WARNING, false, false};
+SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
+
+// The calling thread's indentation level.
+TLS_GLOBAL_DEFINE(g_log_indentation);
 
 // Set once the uninitialised notice has been printed; never cleared. The exchange makes
 // the notice appear once per module even when two threads write the first message.
 static std::atomic<bool> s_UninitializedNoticeWritten{false};
+
+static void LogSetIndentation(uintptr_t level)
+{
+    TLS_GLOBAL_SET_UINTPTR(g_log_indentation, level);
+}
+
+// ---- records ----
+
+SLogInitParams::SLogInitParams() : m_Allocator(&g_LogDefaultAllocator), m_Outputs{}
+{
+    m_Outputs[0] = &g_DefaultLogOutput;
+    m_Outputs[1] = nullptr;
+}
+
+void SLogFilter::Set(const char* text, ELogFilterMode mode)
+{
+    // Reads the caller's text only up to its terminator, or up to the 512th character
+    // when it is longer; the rest of the buffer is zero-filled.
+    size_t length = 0;
+    while (length < sizeof(m_Text) - 1 && text[length] != '\0')
+        ++length;
+    std::memcpy(m_Text, text, length);
+    std::memset(m_Text + length, 0, sizeof(m_Text) - length);
+    m_Mode = mode;
+    if (length == sizeof(m_Text) - 1 && text[length] != '\0')
+        LogWrite(E_LOG_WARNING, "LOGGER", __FILE__, __LINE__,
+                 "The filter was truncated to %u chars to fit in buffer",
+                 static_cast<unsigned>(sizeof(m_Text) - 1));
+}
+
+void SLogFilter::Clear()
+{
+    m_Text[0] = '\0';
+    m_Mode = E_LOG_FILTER_INCLUDE;
+}
+
+bool SLogFilter::Matches(const char* subject) const
+{
+    bool found = std::strstr(subject, m_Text) != nullptr;
+    switch (m_Mode)
+    {
+    case E_LOG_FILTER_INCLUDE:
+        return found;
+    case E_LOG_FILTER_EXCLUDE:
+        return !found;
+    }
+    PLATFORM_ASSERT(false);
+    return true;
+}
+
+SLogContext::SLogContext()
+    : m_Outputs{}, m_Callback(nullptr), m_CallbackUserData(nullptr),
+      m_OutputHook(&LogDefaultOutputHook),
+      m_OutputHookUserData(nullptr), m_FileFilter{}, m_ChannelFilter{}, m_ChannelSeverities(),
+      m_Mutex(ThreadMutexCreate()), m_StartTime(g_LogSeams.m_CounterNow())
+{
+    Reset();
+}
+
+SLogContext::~SLogContext()
+{
+    // The mutex goes first; the table's destructor then gives its blocks back through
+    // g_LogAllocator, which must still be set.
+    ThreadMutexDestroy(m_Mutex);
+    m_Mutex = nullptr;
+}
+
+void SLogContext::Reset()
+{
+    m_Outputs[0] = {stdout, E_LOG_WARNING, false, false};
+    m_Outputs[1] = {nullptr, E_LOG_NONE, false, false};
+    m_Callback = nullptr;
+    m_CallbackUserData = nullptr;
+    m_FileFilter.Clear();
+    m_ChannelFilter.Clear();
+    LogSetIndentation(0);
+}
+
+// ---- lifecycle and settings ----
+
+void LogInit(const SLogInitParams& initParams)
+{
+    PLATFORM_ASSERT(initParams.m_Allocator != 0 && "SLogInitParams is missing allocator!");
+    if (initParams.m_Allocator == nullptr)
+        return;
+
+    // Before the context: its table allocates through g_LogAllocator.
+    g_LogAllocator = initParams.m_Allocator;
+    // Continuing past this replaces the context without releasing the old one, which
+    // another thread may still be using.
+    PLATFORM_ASSERT(!LogInitialized() && "LogInit has already been run!");
+
+    void* memory = g_LogAllocator->m_Alloc(g_LogAllocator, sizeof(SLogContext), 8);
+    if (memory == nullptr)
+    {
+        g_LogContext = nullptr;
+        return;
+    }
+    SLogContext* context = ::new (memory) SLogContext();
+    g_LogContext = context;
+
+    for (int i = 0; i < 2; ++i)
+    {
+        const SLogOutput* output = initParams.m_Outputs[i];
+        if (output != nullptr && output->m_Stream != nullptr)
+            context->m_Outputs[i] = *output;
+        else
+            context->m_Outputs[i].m_Severity = E_LOG_NONE;
+    }
+    context->m_Callback = nullptr;
+    context->m_CallbackUserData = nullptr;
+    context->m_OutputHook = &LogDefaultOutputHook;
+    context->m_OutputHookUserData = nullptr;
+    context->m_FileFilter.Clear();
+    context->m_ChannelFilter.Clear();
+
+    if (AssertHandler == nullptr)
+        AssertHandler = &LogDefaultAssertHandler;
+    LogSetIndentation(0);
+}
+
+bool LogInitialized()
+{
+    return g_LogContext != nullptr;
+}
+
+void LogShutdown()
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    if (context == nullptr)
+        return;
+
+    for (SLogOutput& output : context->m_Outputs)
+        if (output.m_Severity != E_LOG_NONE && output.m_Stream != nullptr)
+            std::fflush(output.m_Stream);
+    context->Reset();
+
+    // Uninitialised before the teardown starts: a failed check inside it, reported through
+    // LogDefaultAssertHandler, then takes the plain path instead of the dying context.
+    g_LogContext = nullptr;
+    context->~SLogContext();
+    g_LogAllocator->m_Free(g_LogAllocator, context);
+    g_LogAllocator = nullptr;
+}
+
+void LogSetCallback(LogCallback callback, void* userData)
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    if (context == nullptr)
+        return;
+    context->m_Callback = callback;
+    context->m_CallbackUserData = userData;
+}
+
+void LogSetOutputHook(LogOutputHook hook, void* userData)
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    if (context == nullptr)
+        return;
+    context->m_OutputHook = hook;
+    context->m_OutputHookUserData = userData;
+}
+
+void LogDefaultOutputHook(LogOutputFunc output, SLogMessage* message, void* /*userData*/)
+{
+    output(message);
+}
+
+void LogSetFilters(const char* fileFilter, ELogFilterMode fileFilterMode, const char* channelFilter,
+                   ELogFilterMode channelFilterMode)
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    if (context == nullptr)
+        return;
+    if (fileFilter != nullptr)
+        context->m_FileFilter.Set(fileFilter, fileFilterMode);
+    else
+        context->m_FileFilter.Clear();
+    if (channelFilter != nullptr)
+        context->m_ChannelFilter.Set(channelFilter, channelFilterMode);
+    else
+        context->m_ChannelFilter.Clear();
+}
+
+// ---- channel thresholds ----
+
+void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    if (context == nullptr)
+        return;
+    PLATFORM_ASSERT(channel != 0 && "A channel needs a name!");
+    if (channel == nullptr)
+        return;
+
+    // The name is measured and copied under the lock; the table keeps its own copy, and
+    // when the log's allocator runs out the table stays as it was.
+    CScopedMutexLock lock(context->m_Mutex);
+    CLogString key(channel, true);
+    if (key.GetString() != nullptr)
+        context->m_ChannelSeverities.Set(key, severity);
+}
+
+void LogRemoveChannelSeverity(const char* channel)
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    if (context == nullptr)
+        return;
+    PLATFORM_ASSERT(channel != 0 && "A channel needs a name!");
+    if (channel == nullptr)
+        return;
+
+    CScopedMutexLock lock(context->m_Mutex);
+    CLogString key(channel, true);
+    if (key.GetString() != nullptr)
+        context->m_ChannelSeverities.Erase(key);
+}
+
+// ---- indentation ----
+
+void LogIndent()
+{
+    LogSetIndentation(TLS_GLOBAL_GET_UINTPTR(g_log_indentation) + 1);
+}
+
+void LogUnindent()
+{
+    LogSetIndentation(TLS_GLOBAL_GET_UINTPTR(g_log_indentation) - 1);
+}
+
+CLogScope::CLogScope(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
+                     const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    LogWriteV(severity, channel, file, line, format, args);
+    va_end(args);
+    LogIndent();
+}
+
+CLogScope::~CLogScope()
+{
+    LogUnindent();
+}
+
+bool LogDefaultAssertHandler(const char* file, int line, const char* expression)
+{
+    LogWrite(E_LOG_ASSERT, "ASSERT", file, static_cast<uint32_t>(line), "%s:%i %s", file, line,
+             expression);
+    return true;
+}
+
+double LogTicksToMilliseconds(uint64_t ticks)
+{
+    // Scale first, then one multiplication: this order fixes the result to the last bit.
+    double scale = 1000.0 / static_cast<double>(GetCounterFrequency());
+    return static_cast<double>(ticks) * scale;
+}
+
+// ---- write entry ----
 
 static void LogWriteUninitialized(const char* format, va_list args)
 {
@@ -22,6 +304,18 @@ static void LogWriteUninitialized(const char* format, va_list args)
     std::fflush(stderr);
 }
 
+static int64_t LogElapsedMilliseconds(const SLogContext* context)
+{
+    // Unsigned subtraction: the signed difference's bits without overflow.
+    uint64_t ticks = static_cast<uint64_t>(g_LogSeams.m_CounterNow()) -
+                     static_cast<uint64_t>(context->m_StartTime);
+    double milliseconds = LogTicksToMilliseconds(ticks);
+    // Truncation toward zero; only an absurdly slow counter could exceed the range.
+    if (milliseconds >= 9.2e18)
+        return INT64_MAX;
+    return static_cast<int64_t>(milliseconds);
+}
+
 void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
               const char* format, ...)
 {
@@ -31,9 +325,140 @@ void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint
     va_end(args);
 }
 
-void LogWriteV(ELogSeverity /*severity*/, const char* /*channel*/, const char* /*file*/,
-               uint32_t /*line*/, const char* format, va_list args)
+void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
+               const char* format, va_list args)
 {
-    // The initialised path (formatting, filters, outputs) comes with LogInit.
-    LogWriteUninitialized(format, args);
+    SLogContext* context = g_LogContext;
+    if (context == nullptr)
+    {
+        LogWriteUninitialized(format, args);
+        return;
+    }
+
+    PLATFORM_ASSERT(severity > E_LOG_NONE && "Writing log with value used internally by logger!!!");
+
+    // Formatting, the filters and the clock run in the writer's thread before any lock.
+    char text[1024];
+    if (std::vsnprintf(text, sizeof(text), format, args) < 0)
+        text[0] = '\0';
+    text[sizeof(text) - 1] = '\0';
+
+    SLogMessage message;
+    message.m_Context = context;
+    message.m_Severity = severity;
+    message.m_Channel = channel;
+    message.m_File = file;
+    message.m_Text = text;
+    message.m_Passed = true;
+    if (severity == E_LOG_VERBOSE)
+        message.m_Passed =
+            context->m_FileFilter.Matches(file) && context->m_ChannelFilter.Matches(channel);
+    message.m_Line = line;
+    message.m_Indentation = static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_log_indentation));
+    message.m_ElapsedMs = LogElapsedMilliseconds(context);
+
+    context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
+}
+
+// ---- output ----
+
+struct SLogSeverityWord
+{
+    const char* m_Word;
+    size_t m_Length;
+};
+
+static const SLogSeverityWord s_SeverityWords[] = {
+    {"", 0}, {"ASSERT:", 7}, {"ERROR:", 6}, {"WARNING:", 8}, {"INFO:", 5}, {"VERBOSE:", 8},
+};
+
+// The severity field is 24 columns, then one blank, then two blanks per level up to 5.
+static const size_t LOG_SEVERITY_FIELD = 24;
+static const size_t LOG_CHANNEL_TAG = 15;
+static const uint32_t LOG_DEEPEST_LEVEL = 5;
+
+void LogPrintToStream(FILE* stream, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    // The debugger copy formats the same arguments again, so the stream gets a copy.
+    va_list debugArgs;
+    va_copy(debugArgs, args);
+    std::vfprintf(stream, format, args);
+    if (stream == stdout)
+    {
+        char copy[2048];
+        if (std::vsnprintf(copy, sizeof(copy), format, debugArgs) < 0)
+            copy[0] = '\0';
+        copy[sizeof(copy) - 1] = '\0';
+        g_LogSeams.m_DebugOutput(copy);
+    }
+    va_end(debugArgs);
+    va_end(args);
+}
+
+void LogOutputMessage(SLogMessage* message)
+{
+    SLogContext* context = message->m_Context;
+    ELogSeverity severity = message->m_Severity;
+
+    // An unknown severity leaves the field blank and the channel tag at column 0.
+    SLogSeverityWord word = s_SeverityWords[0];
+    if (severity >= E_LOG_ASSERT && severity <= E_LOG_VERBOSE)
+        word = s_SeverityWords[severity];
+    else
+        PLATFORM_ASSERT(false && "This is wrong!");
+
+    char prefix[64];
+    uint32_t level =
+        message->m_Indentation < LOG_DEEPEST_LEVEL ? message->m_Indentation : LOG_DEEPEST_LEVEL;
+    size_t length = LOG_SEVERITY_FIELD + 1 + 2 * level;
+    std::memset(prefix, ' ', length);
+    prefix[length] = '\0';
+    std::memcpy(prefix, word.m_Word, word.m_Length);
+    size_t tag = 0;
+    while (tag < LOG_CHANNEL_TAG && message->m_Channel[tag] != '\0')
+    {
+        prefix[word.m_Length + tag] = message->m_Channel[tag];
+        ++tag;
+    }
+    prefix[word.m_Length + tag] = ':';
+
+    // Held to the end of the callback: lines never interleave within a stream, the lookup
+    // never meets a half-changed table and callback calls never overlap.
+    CScopedMutexLock lock(context->m_Mutex);
+
+    char stamp[32];
+    uint64_t elapsed = static_cast<uint64_t>(message->m_ElapsedMs);
+    std::snprintf(stamp, sizeof(stamp), "%3d.%03d",
+                  static_cast<int32_t>(static_cast<uint32_t>(elapsed / 1000)),
+                  static_cast<int32_t>(static_cast<uint32_t>(elapsed % 1000)));
+
+    if (message->m_Passed)
+    {
+        CLogString key(message->m_Channel, false); // borrows: the lookup allocates nothing
+        const ELogSeverity* channelSeverity = context->m_ChannelSeverities.Find(key);
+        for (const SLogOutput& output : context->m_Outputs)
+        {
+            ELogSeverity threshold =
+                channelSeverity != nullptr ? *channelSeverity : output.m_Severity;
+            if (threshold < severity || output.m_Stream == nullptr)
+                continue;
+            if (output.m_PrintTime)
+                LogPrintToStream(output.m_Stream, "%s%s: %s", prefix, stamp, message->m_Text);
+            else
+                LogPrintToStream(output.m_Stream, "%s%s", prefix, message->m_Text);
+            if (output.m_PrintFileAndLine)
+                LogPrintToStream(output.m_Stream, " %s(%u)\n", message->m_File,
+                                 static_cast<unsigned>(message->m_Line));
+            else
+                LogPrintToStream(output.m_Stream, "\n");
+            std::fflush(output.m_Stream);
+        }
+    }
+
+    if (context->m_Callback != nullptr)
+        context->m_Callback(severity, message->m_Channel, message->m_File, message->m_Text,
+                            message->m_Passed, message->m_Line, message->m_Indentation,
+                            message->m_ElapsedMs, context->m_CallbackUserData);
 }
