@@ -272,11 +272,6 @@ CLogScope::CLogScope(ELogSeverity severity, const char* channel, const char* fil
     LogIndent();
 }
 
-CLogScope::~CLogScope()
-{
-    LogUnindent();
-}
-
 bool LogDefaultAssertHandler(const char* file, int line, const char* expression)
 {
     LogWrite(E_LOG_ASSERT, "ASSERT", file, static_cast<uint32_t>(line), "%s:%i %s", file, line,

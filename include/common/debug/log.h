@@ -103,13 +103,13 @@ void LogIndent();
 void LogUnindent(); // no floor: at 0 the level wraps and shows as the deepest indentation
 
 // Writes its message at the current level, then indents the thread's later lines one level
-// deeper until the scope object is destroyed.
+// deeper until LogUnindent takes the level back. The object holds nothing and undoes
+// nothing when it goes: callers pair it with LogUnindent themselves.
 class CLogScope
 {
 public:
     CLogScope(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
               const char* format, ...) LOG_PRINTF_FORMAT(6, 7);
-    ~CLogScope();
     CLogScope(const CLogScope&) = delete;
     CLogScope& operator=(const CLogScope&) = delete;
 };

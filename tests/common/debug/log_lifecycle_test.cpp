@@ -65,6 +65,7 @@ TEST(LogLifecycle, TheWritePathNeverAllocates)
         CLogScope scope(E_LOG_INFO, "NET", "src/a.cpp", 1, "scope %d", i);
         LogWrite(static_cast<ELogSeverity>(1 + i % 5), channels[i % 4], "src/b.cpp", 2,
                  "message %d %s", i, "text");
+        LogUnindent();
     }
     EXPECT_EQ(counting.m_Allocations.load(), allocations);
     // The scope lines, and the 15 of every 20 messages that their thresholds pass.

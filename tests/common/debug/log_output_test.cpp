@@ -249,12 +249,15 @@ TEST(LogOutput, ScopesIndentPerThreadAndUnindentWrapsToTheDeepest)
         std::thread other([] { LogWrite(E_LOG_INFO, "S", "f", 3, "other thread"); });
         other.join();
     }
+    LogWrite(E_LOG_INFO, "S", "f", 4, "still inside"); // the scope object undoes nothing
+    LogUnindent();
     LogWrite(E_LOG_INFO, "S", "f", 4, "after");
     LogUnindent(); // at 0: wraps to the largest level
     LogWrite(E_LOG_INFO, "S", "f", 5, "deepest");
     const std::string head = LogTestHead("INFO:S:");
     EXPECT_EQ(file.Read(), head + "enter 1\n" + head + "  inside\n" + head + "other thread\n" +
-                               head + "after\n" + head + "          deepest\n");
+                               head + "  still inside\n" + head + "after\n" + head +
+                               "          deepest\n");
     EXPECT_EQ(s_Calls.back().m_Indentation, 0xFFFFFFFFu);
     LogShutdown();
 }
