@@ -3,6 +3,7 @@
 // topology. Per-OS; the portable half of the thread layer is common/thread/thread.cpp.
 #include "thread_posix.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -46,6 +47,106 @@ uint32_t ThreadGetId(ThreadImpl* thread)
     return thread->m_ThreadId;
 }
 
+// ---- affinity masks ----
+
+// The OS masks are pointer-wide, as on Windows: a 32-bit process uses the low 32 bits.
+static const uint64_t s_MaskBits = sizeof(void*) == 4 ? 0xFFFFFFFFull : ~0ull;
+
+// A CPU set big enough for the kernel's processor count (sched_getaffinity refuses a set
+// smaller than that).
+class CCpuSet
+{
+public:
+    CCpuSet() { Resize(1024); }
+    ~CCpuSet() { CPU_FREE(m_Set); }
+    CCpuSet(const CCpuSet&) = delete;
+    CCpuSet& operator=(const CCpuSet&) = delete;
+
+    bool Read(pid_t tid)
+    {
+        while (sched_getaffinity(tid, m_Size, m_Set) != 0)
+        {
+            if (errno != EINVAL || m_Count >= 1 << 20)
+                return false;
+            Resize(m_Count * 2);
+        }
+        return true;
+    }
+    bool Write(pid_t tid) const { return sched_setaffinity(tid, m_Size, m_Set) == 0; }
+    uint64_t Mask() const
+    {
+        uint64_t mask = 0;
+        for (int cpu = 0; cpu < 64; ++cpu)
+            if (CPU_ISSET_S(cpu, m_Size, m_Set))
+                mask |= 1ull << cpu;
+        return mask & s_MaskBits;
+    }
+    void SetMask(uint64_t mask)
+    {
+        CPU_ZERO_S(m_Size, m_Set);
+        mask &= s_MaskBits;
+        for (int cpu = 0; cpu < 64; ++cpu)
+            if ((mask >> cpu) & 1)
+                CPU_SET_S(cpu, m_Size, m_Set);
+    }
+
+private:
+    void Resize(int count)
+    {
+        if (m_Set != nullptr)
+            CPU_FREE(m_Set);
+        m_Count = count;
+        m_Set = CPU_ALLOC(count);
+        m_Size = CPU_ALLOC_SIZE(count);
+    }
+    cpu_set_t* m_Set = nullptr;
+    size_t m_Size = 0;
+    int m_Count = 0;
+};
+
+// Calls visit(tid) for every thread of the process; false when the list cannot be read.
+template <typename Visit> static bool ForEachProcessThread(Visit visit)
+{
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return false;
+    while (dirent* entry = readdir(tasks))
+    {
+        char* end = nullptr;
+        long tid = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && tid > 0)
+            visit(static_cast<pid_t>(tid));
+    }
+    closedir(tasks);
+    return true;
+}
+
+// Linux keeps no process mask apart from its threads' masks, and binding the main thread
+// must not narrow what the other threads may be bound to, as it does not on Windows. So
+// the process mask is kept here: the main thread's mask when the module loads (what the
+// process was started with, e.g. by taskset), replaced by ThreadSetProcessAffinity. Each
+// module that links the platform layer keeps its own copy.
+static std::atomic<uint64_t> s_ProcessMask{0};
+
+static uint64_t ProcessMask()
+{
+    uint64_t mask = s_ProcessMask.load();
+    if (mask == 0)
+    {
+        CCpuSet set;
+        if (set.Read(getpid()))
+        {
+            uint64_t expected = 0;
+            s_ProcessMask.compare_exchange_strong(expected, set.Mask());
+        }
+        mask = s_ProcessMask.load();
+    }
+    return mask;
+}
+
+// Read at load, before the application can bind any thread.
+static const uint64_t s_ProcessMaskAtLoad = ProcessMask();
+
 // ---- creation ----
 
 // Hand-over between a creator and its new thread, on the heap because the new thread uses
@@ -71,6 +172,10 @@ static void* ThreadStartRoutine(void* param)
     auto* start = static_cast<SThreadStart*>(param);
     ThreadImpl* thread = start->m_Thread;
     thread->m_ThreadId = ThreadGetCurrentId();
+    // A new thread starts with the process mask, as on Windows, not with its creator's.
+    CCpuSet set;
+    set.SetMask(ProcessMask());
+    set.Write(0);
     sem_post(&start->m_IdPublished);
     WaitUninterrupted(&start->m_Released);
     // The creator touches neither semaphore after its post of m_Released.
@@ -281,102 +386,16 @@ uint32_t ThreadGetStackSize()
 
 // ---- affinity ----
 
-// The OS masks are pointer-wide, as on Windows: a 32-bit process uses the low 32 bits.
-static const uint64_t s_MaskBits = sizeof(void*) == 4 ? 0xFFFFFFFFull : ~0ull;
-
-// A CPU set big enough for the kernel's processor count (sched_getaffinity refuses a set
-// smaller than that).
-class CCpuSet
-{
-public:
-    CCpuSet() { Resize(1024); }
-    ~CCpuSet() { CPU_FREE(m_Set); }
-    CCpuSet(const CCpuSet&) = delete;
-    CCpuSet& operator=(const CCpuSet&) = delete;
-
-    bool Read(pid_t tid)
-    {
-        while (sched_getaffinity(tid, m_Size, m_Set) != 0)
-        {
-            if (errno != EINVAL || m_Count >= 1 << 20)
-                return false;
-            Resize(m_Count * 2);
-        }
-        return true;
-    }
-    bool Write(pid_t tid) const { return sched_setaffinity(tid, m_Size, m_Set) == 0; }
-    uint64_t Mask() const
-    {
-        uint64_t mask = 0;
-        for (int cpu = 0; cpu < 64; ++cpu)
-            if (CPU_ISSET_S(cpu, m_Size, m_Set))
-                mask |= 1ull << cpu;
-        return mask & s_MaskBits;
-    }
-    void SetMask(uint64_t mask)
-    {
-        CPU_ZERO_S(m_Size, m_Set);
-        mask &= s_MaskBits;
-        for (int cpu = 0; cpu < 64; ++cpu)
-            if ((mask >> cpu) & 1)
-                CPU_SET_S(cpu, m_Size, m_Set);
-    }
-
-private:
-    void Resize(int count)
-    {
-        if (m_Set != nullptr)
-            CPU_FREE(m_Set);
-        m_Count = count;
-        m_Set = CPU_ALLOC(count);
-        m_Size = CPU_ALLOC_SIZE(count);
-    }
-    cpu_set_t* m_Set = nullptr;
-    size_t m_Size = 0;
-    int m_Count = 0;
-};
-
-// Calls visit(tid) for every thread of the process; false when the list cannot be read.
-template <typename Visit> static bool ForEachProcessThread(Visit visit)
-{
-    DIR* tasks = opendir("/proc/self/task");
-    if (tasks == nullptr)
-        return false;
-    while (dirent* entry = readdir(tasks))
-    {
-        char* end = nullptr;
-        long tid = std::strtol(entry->d_name, &end, 10);
-        if (end != entry->d_name && *end == '\0' && tid > 0)
-            visit(static_cast<pid_t>(tid));
-    }
-    closedir(tasks);
-    return true;
-}
-
-// Linux keeps no process-wide mask apart from its threads' masks: the process may run on
-// the processors that any of its threads may run on. (Windows keeps one, and gives it to
-// every new thread; here a new thread inherits its creator's mask.)
 uint64_t ThreadGetProcessAffinity()
 {
-    uint64_t mask = 0;
-    bool any = false;
-    CCpuSet set;
-    ForEachProcessThread(
-        [&](pid_t tid)
-        {
-            if (set.Read(tid))
-            {
-                mask |= set.Mask();
-                any = true;
-            }
-        });
-    int ret = any ? 1 : FALSE;
+    uint64_t mask = ProcessMask();
+    int ret = mask != 0 ? 1 : FALSE;
     PLATFORM_ASSERT(ret != FALSE);
     return mask;
 }
 
-// Sets every thread of the process, as SetProcessAffinityMask does. A thread that ends
-// during the walk (ESRCH) is not a refusal.
+// Sets every thread of the process, as SetProcessAffinityMask does; threads created later
+// start with the new mask. A thread that ends during the walk (ESRCH) is not a refusal.
 void ThreadSetProcessAffinity(uint64_t affinity_mask)
 {
     CCpuSet set;
@@ -390,6 +409,9 @@ void ThreadSetProcessAffinity(uint64_t affinity_mask)
         });
     int ret = listed && !refused ? 1 : FALSE;
     PLATFORM_ASSERT(ret != FALSE);
+    // The kernel drops processors that do not exist: keep what it applied.
+    if (ret != FALSE && set.Read(0))
+        s_ProcessMask.store(set.Mask());
 }
 
 void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc)

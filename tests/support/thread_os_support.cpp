@@ -74,6 +74,40 @@ bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
     return true;
 }
 
+// What the naming exception carried, seen by a vectored handler that runs before the
+// platform layer's own one and lets the exception go on.
+static std::string s_Announced;
+static uint32_t s_AnnouncedFor;
+
+static LONG CALLBACK ObserveThreadName(EXCEPTION_POINTERS* exception)
+{
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    struct SInfo
+    {
+        DWORD m_Type;
+        LPCSTR m_Name;
+        DWORD m_ThreadId;
+        DWORD m_Flags;
+    };
+    if (record->ExceptionCode != 0x406D1388 || record->ExceptionFlags != 0 ||
+        record->NumberParameters != sizeof(SInfo) / sizeof(ULONG_PTR))
+        return EXCEPTION_CONTINUE_SEARCH;
+    const auto* info = reinterpret_cast<const SInfo*>(record->ExceptionInformation);
+    if (info->m_Type == 0x1000 && info->m_ThreadId == s_AnnouncedFor && info->m_Flags == 0)
+        s_Announced = info->m_Name;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+std::string OsAnnouncedName(uint32_t thread_id, const char* name)
+{
+    s_Announced.clear();
+    s_AnnouncedFor = thread_id;
+    PVOID handler = AddVectoredExceptionHandler(1, &ObserveThreadName);
+    ThreadAnnounceName(thread_id, name);
+    RemoveVectoredExceptionHandler(handler);
+    return s_Announced;
+}
+
 bool OsIsWine()
 {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -214,6 +248,15 @@ bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
 bool OsIsWine()
 {
     return false;
+}
+
+std::string OsAnnouncedName(uint32_t thread_id, const char* name)
+{
+    ThreadAnnounceName(thread_id, name);
+    std::ifstream comm("/proc/self/task/" + std::to_string(thread_id) + "/comm");
+    std::string kept;
+    std::getline(comm, kept);
+    return kept;
 }
 
 bool OsCountCores(uint32_t* cores, uint32_t* logical)

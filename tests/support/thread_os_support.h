@@ -48,3 +48,9 @@ private:
 // Sets a thread's OS priority one step outside the range that EThreadPriority maps (below
 // its low priority), which needs no privilege.
 void OsSetPriorityOutsideRange(ThreadImpl* thread);
+
+// Calls ThreadAnnounceName(thread_id, name) and returns the name as the OS or a debugger
+// received it: on Windows the name of the naming exception, seen by a vectored handler
+// (empty when no exception with a well-formed record for thread_id was raised); on POSIX
+// the kernel's name of that thread.
+std::string OsAnnouncedName(uint32_t thread_id, const char* name);

@@ -179,6 +179,20 @@ TEST(ThreadName, LongNamesAreStoredCutWhileTheOsIsToldAsMuchAsItKeeps)
     adopted.join();
 }
 
+TEST(ThreadName, AnnouncementReachesTheOsForAnotherThreadAndExecutionGoesOn)
+{
+    SGate gate;
+    SThreadBody body{[&] { gate.Wait(); }};
+    ThreadImpl* thread = CreateThreadRunning("Quiet", &body);
+    // Raised without a debugger attached: the process must go on afterwards.
+    const std::string name = "Announced thread with a long name";
+    const std::string announced = OsAnnouncedName(ThreadGetId(thread), name.c_str());
+    EXPECT_EQ(announced, name.substr(0, std::min(name.size(), OsThreadNameLimit())));
+    EXPECT_STREQ(ThreadGetName(thread), "Quiet"); // announcing does not rename the object
+    gate.Open();
+    ThreadDestroy(thread);
+}
+
 TEST(ThreadAdoption, SecondAttachAssertsAndKeepsTheFirstObject)
 {
     CAssertRecorder recorder;
