@@ -14,11 +14,9 @@
 #include <pthread.h>
 #include <sched.h>
 #include <semaphore.h>
-#include <string>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <vector>
 
 #include "common/debug/assert.h"
 #include "common/thread/affinity.h"
@@ -461,24 +459,28 @@ uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc)
 
 // ---- processor information ----
 
-static bool ReadSmallFile(const std::string& path, std::string* text)
+// No standard-library containers or strings here: their template instances would be
+// exported from the shared library that links this unit.
+
+// Reads a small sysfs file into text, without its trailing newline.
+static bool ReadSmallFile(const char* path, char (&text)[4096])
 {
-    FILE* file = std::fopen(path.c_str(), "re");
+    FILE* file = std::fopen(path, "re");
     if (file == nullptr)
         return false;
-    char buffer[4096];
-    size_t length = std::fread(buffer, 1, sizeof(buffer) - 1, file);
+    size_t length = std::fread(text, 1, sizeof(text) - 1, file);
     std::fclose(file);
-    while (length > 0 && (buffer[length - 1] == '\n' || buffer[length - 1] == ' '))
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == ' '))
         --length;
-    text->assign(buffer, length);
+    text[length] = '\0';
     return true;
 }
 
-// Parses a sysfs CPU list such as "0-3,5,8-9"; false on anything else.
-static bool ParseCpuList(const std::string& text, std::vector<unsigned>* cpus)
+// Calls visit(cpu) for each processor of a sysfs CPU list such as "0-3,5,8-9"; false on
+// anything else.
+template <typename Visit> static bool ForEachListedCpu(const char* text, Visit visit)
 {
-    const char* at = text.c_str();
+    const char* at = text;
     while (*at != '\0')
     {
         char* end = nullptr;
@@ -490,18 +492,39 @@ static bool ParseCpuList(const std::string& text, std::vector<unsigned>* cpus)
         if (*at == '-')
         {
             last = std::strtoul(at + 1, &end, 10);
-            if (end == at + 1 || last < first || last - first > 65536)
+            if (end == at + 1 || last < first || last > UINT_MAX)
                 return false;
             at = end;
         }
         for (unsigned long cpu = first; cpu <= last; ++cpu)
-            cpus->push_back(static_cast<unsigned>(cpu));
+            visit(static_cast<unsigned>(cpu));
         if (*at == ',')
             ++at;
         else if (*at != '\0')
             return false;
     }
     return true;
+}
+
+// The lowest-numbered processor of cpu's core, from its sibling list (sysfs lists are in
+// ascending order); cpu itself when the topology cannot be read.
+static unsigned FirstOfCore(const char* root, unsigned cpu)
+{
+    static const char* const s_Names[] = {"core_cpus_list", "thread_siblings_list"};
+    char path[PATH_MAX];
+    char text[4096];
+    for (const char* name : s_Names)
+    {
+        std::snprintf(path, sizeof(path), "%s/cpu%u/topology/%s", root, cpu, name);
+        char* end = nullptr;
+        if (ReadSmallFile(path, text))
+        {
+            unsigned long first = std::strtoul(text, &end, 10);
+            if (end != text)
+                return static_cast<unsigned>(first);
+        }
+    }
+    return cpu;
 }
 
 uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
@@ -511,33 +534,30 @@ uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
     if (num_cores == NULL)
         return reported;
 
-    // Each online processor names the processors of its core; every distinct list is one
-    // core. A processor whose topology cannot be read counts as a core of its own.
-    std::string root = g_ThreadOsSeams.m_CpuRoot;
-    std::string text;
-    std::vector<unsigned> cpus;
-    if (!ReadSmallFile(root + "/online", &text) || !ParseCpuList(text, &cpus) || cpus.empty())
+    // Every online processor counts once; a core counts once, with its lowest processor
+    // (the kernel lists only online processors as siblings).
+    const char* root = g_ThreadOsSeams.m_CpuRoot;
+    char path[PATH_MAX];
+    char text[4096];
+    std::snprintf(path, sizeof(path), "%s/online", root);
+    uint32_t logical = 0;
+    uint32_t cores = 0;
+    bool listed =
+        ReadSmallFile(path, text) && ForEachListedCpu(text,
+                                                      [&](unsigned cpu)
+                                                      {
+                                                          ++logical;
+                                                          if (FirstOfCore(root, cpu) == cpu)
+                                                              ++cores;
+                                                      });
+    if (!listed || logical == 0 || cores == 0)
     {
         // No topology to read: every processor counts as a core.
         *num_cores = reported;
         return reported;
     }
-    std::vector<std::string> cores;
-    for (unsigned cpu : cpus)
-    {
-        std::string topology = root + "/cpu" + std::to_string(cpu) + "/topology/";
-        std::string siblings;
-        if (!ReadSmallFile(topology + "core_cpus_list", &siblings) &&
-            !ReadSmallFile(topology + "thread_siblings_list", &siblings))
-            siblings = "cpu" + std::to_string(cpu);
-        bool known = false;
-        for (const std::string& core : cores)
-            known = known || core == siblings;
-        if (!known)
-            cores.push_back(siblings);
-    }
-    *num_cores = static_cast<uint32_t>(cores.size());
-    return static_cast<uint32_t>(cpus.size());
+    *num_cores = cores;
+    return logical;
 }
 
 uint32_t ThreadGetCurrentProcessor()
