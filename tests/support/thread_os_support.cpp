@@ -1,52 +1,28 @@
-// OS facts for the thread tests, read with the OS's own calls; and fake machines for the
+// OS facts for the thread tests, read with the OS's own calls, and fake machines for the
 // processor count. Per-OS by necessity: each half uses its own OS's calls.
 #include "thread_os_support.h"
 
-#include <atomic>
-#include <cstdio>
-#include <cstring>
-#include <set>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "common/thread/thread.h"
 
 #if defined(_WIN32)
 #include "thread/thread_win32.h"
+#include <cstring>
 #include <windows.h>
-#else
-#include "thread/thread_posix.h"
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <pthread.h>
-#include <sstream>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
-
-#if defined(_WIN32)
 
 bool OsMayRaiseThreadPriority()
 {
     return true;
 }
 
-typedef HRESULT(WINAPI* GetThreadDescriptionFunc)(HANDLE thread, PWSTR* description);
-
 std::string OsCurrentThreadName()
 {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto get = reinterpret_cast<GetThreadDescriptionFunc>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "GetThreadDescription")));
-    if (get == nullptr)
-        return std::string();
+    typedef HRESULT(WINAPI * GetThreadDescriptionFunc)(HANDLE thread, PWSTR * description);
+    auto get = reinterpret_cast<GetThreadDescriptionFunc>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
     PWSTR description = nullptr;
-    if (FAILED(get(GetCurrentThread(), &description)) || description == nullptr)
+    if (get == nullptr || FAILED(get(GetCurrentThread(), &description)))
         return std::string();
     char narrow[1024] = {};
     WideCharToMultiByte(CP_ACP, 0, description, -1, narrow, sizeof(narrow) - 1, nullptr, nullptr);
@@ -59,29 +35,11 @@ size_t OsThreadNameLimit()
     return static_cast<size_t>(-1);
 }
 
-void OsSetPriorityOutsideRange(ThreadImpl* thread)
-{
-    SetThreadPriority(thread->m_Thread, THREAD_PRIORITY_LOWEST);
-}
-
-bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
-{
-    DWORD code = 0;
-    if (WaitForSingleObject(thread->m_Thread, 60000) != WAIT_OBJECT_0 ||
-        !GetExitCodeThread(thread->m_Thread, &code))
-        return false;
-    *exit_code = code;
-    return true;
-}
-
-// What the naming exception carried, seen by a vectored handler that runs before the
-// platform layer's own one and lets the exception go on.
 static std::string s_Announced;
 static uint32_t s_AnnouncedFor;
 
 static LONG CALLBACK ObserveThreadName(EXCEPTION_POINTERS* exception)
 {
-    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
     struct SInfo
     {
         DWORD m_Type;
@@ -89,13 +47,13 @@ static LONG CALLBACK ObserveThreadName(EXCEPTION_POINTERS* exception)
         DWORD m_ThreadId;
         DWORD m_Flags;
     };
-    if (record->ExceptionCode != 0x406D1388 || record->ExceptionFlags != 0 ||
-        record->NumberParameters != sizeof(SInfo) / sizeof(ULONG_PTR))
-        return EXCEPTION_CONTINUE_SEARCH;
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
     const auto* info = reinterpret_cast<const SInfo*>(record->ExceptionInformation);
-    if (info->m_Type == 0x1000 && info->m_ThreadId == s_AnnouncedFor && info->m_Flags == 0)
+    if (record->ExceptionCode == 0x406D1388 && record->ExceptionFlags == 0 &&
+        record->NumberParameters == sizeof(SInfo) / sizeof(ULONG_PTR) && info->m_Type == 0x1000 &&
+        info->m_ThreadId == s_AnnouncedFor && info->m_Flags == 0)
         s_Announced = info->m_Name;
-    return EXCEPTION_CONTINUE_SEARCH;
+    return EXCEPTION_CONTINUE_SEARCH; // the platform layer's own handler continues it
 }
 
 std::string OsAnnouncedName(uint32_t thread_id, const char* name)
@@ -108,80 +66,54 @@ std::string OsAnnouncedName(uint32_t thread_id, const char* name)
     return s_Announced;
 }
 
+bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
+{
+    DWORD code = 1;
+    bool ended = WaitForSingleObject(thread->m_Thread, 60000) == WAIT_OBJECT_0 &&
+                 GetExitCodeThread(thread->m_Thread, &code);
+    *exit_code = code;
+    return ended;
+}
+
 bool OsIsWine()
 {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-bool OsCountCores(uint32_t* cores, uint32_t* logical)
+bool OsCountCores(uint32_t*, uint32_t*)
 {
-    DWORD length = 0;
-    GetLogicalProcessorInformationEx(RelationProcessorCore, nullptr, &length);
-    if (length == 0)
-        return false;
-    std::vector<unsigned char> buffer(length);
-    auto* info = reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.data());
-    if (!GetLogicalProcessorInformationEx(RelationProcessorCore, info, &length))
-        return false;
-    *cores = 0;
-    *logical = 0;
-    for (DWORD offset = 0; offset < length;)
-    {
-        auto* record =
-            reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.data() + offset);
-        if (record->Relationship == RelationProcessorCore)
-        {
-            ++*cores;
-            for (WORD group = 0; group < record->Processor.GroupCount; ++group)
-            {
-                KAFFINITY mask = record->Processor.GroupMask[group].Mask;
-                for (; mask != 0; mask &= mask - 1)
-                    ++*logical;
-            }
-        }
-        offset += record->Size;
-    }
-    return *cores > 0;
+    return false;
 }
 
-// The fake machine's records, handed out the way GetLogicalProcessorInformation does:
-// too small a buffer fails with ERROR_INSUFFICIENT_BUFFER and the needed length.
+// GetLogicalProcessorInformation's contract: too small a buffer fails with
+// ERROR_INSUFFICIENT_BUFFER and the length needed.
 static std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> s_FakeRecords;
-static std::atomic<int> s_FakeQueries{0};
 
 static BOOL WINAPI FakeProcessorInformation(PSYSTEM_LOGICAL_PROCESSOR_INFORMATION buffer,
                                             PDWORD length)
 {
-    ++s_FakeQueries;
     DWORD needed = static_cast<DWORD>(s_FakeRecords.size() * sizeof(s_FakeRecords[0]));
-    if (*length < needed)
-    {
-        *length = needed;
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    std::memcpy(buffer, s_FakeRecords.data(), needed);
+    bool fits = *length >= needed;
+    if (fits)
+        std::memcpy(buffer, s_FakeRecords.data(), needed);
     *length = needed;
-    return TRUE;
+    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits;
 }
 
 CFakeMachine::CFakeMachine(uint32_t cores, uint32_t threads_per_core)
 {
     s_FakeRecords.clear();
-    s_FakeQueries = 0;
     for (uint32_t core = 0; core < cores; ++core)
     {
         SYSTEM_LOGICAL_PROCESSOR_INFORMATION record = {};
         record.Relationship = RelationProcessorCore;
-        // The masks repeat after 64 processors; only their bit counts matter here.
+        // Only the bit counts matter, so the masks may repeat.
         record.ProcessorMask = static_cast<ULONG_PTR>(((1ull << threads_per_core) - 1)
-                                                      << ((core * threads_per_core) % 32));
+                                                      << (core * threads_per_core % 32));
         s_FakeRecords.push_back(record);
-        SYSTEM_LOGICAL_PROCESSOR_INFORMATION cache = {};
-        cache.Relationship = RelationCache;
-        cache.ProcessorMask = record.ProcessorMask;
-        s_FakeRecords.push_back(cache);
+        record.Relationship = RelationCache;
+        s_FakeRecords.push_back(record);
     }
     g_ThreadOsSeams.m_GetLogicalProcessorInformation = &FakeProcessorInformation;
 }
@@ -191,16 +123,22 @@ CFakeMachine::~CFakeMachine()
     g_ThreadOsSeams.m_GetLogicalProcessorInformation = &GetLogicalProcessorInformation;
 }
 
-int CFakeMachine::Queries() const
-{
-    return s_FakeQueries.load();
-}
-
 #else // POSIX
+#include "thread/thread_posix.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <pthread.h>
+#include <set>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
 
 bool OsMayRaiseThreadPriority()
 {
-    // Probed in a throwaway thread, whose nice value dies with it.
+    // Probed in a throwaway thread, whose nice value ends with it.
     bool permitted = false;
     std::thread probe(
         [&]
@@ -226,30 +164,6 @@ size_t OsThreadNameLimit()
     return 15;
 }
 
-void OsSetPriorityOutsideRange(ThreadImpl* thread)
-{
-    // Two nice steps above the process's: raising a nice value needs no privilege.
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
-    setpriority(PRIO_PROCESS, thread->m_ThreadId, nice + 2);
-}
-
-bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
-{
-    void* result = reinterpret_cast<void*>(1);
-    if (pthread_join(static_cast<pthread_t>(reinterpret_cast<uintptr_t>(thread->m_Thread)),
-                     &result) != 0)
-        return false;
-    thread->m_Thread = nullptr;
-    *exit_code = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result));
-    return true;
-}
-
-bool OsIsWine()
-{
-    return false;
-}
-
 std::string OsAnnouncedName(uint32_t thread_id, const char* name)
 {
     ThreadAnnounceName(thread_id, name);
@@ -259,29 +173,39 @@ std::string OsAnnouncedName(uint32_t thread_id, const char* name)
     return kept;
 }
 
+bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
+{
+    void* result = reinterpret_cast<void*>(1);
+    pthread_t handle = static_cast<pthread_t>(reinterpret_cast<uintptr_t>(thread->m_Thread));
+    bool ended = pthread_join(handle, &result) == 0;
+    thread->m_Thread = nullptr;
+    *exit_code = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result));
+    return ended;
+}
+
+bool OsIsWine()
+{
+    return false;
+}
+
 bool OsCountCores(uint32_t* cores, uint32_t* logical)
 {
-    // /proc/cpuinfo: one block per logical processor, with its package and core ids.
     std::ifstream cpuinfo("/proc/cpuinfo");
-    std::set<std::pair<int, int>> seen;
-    uint32_t processors = 0;
+    std::set<std::pair<int, int>> seen; // (package, core) of each logical processor
     int package = -1;
-    std::string line;
-    while (std::getline(cpuinfo, line))
+    int value = 0;
+    *logical = 0;
+    for (std::string line; std::getline(cpuinfo, line);)
     {
-        int value = 0;
         if (std::sscanf(line.c_str(), "processor : %d", &value) == 1)
-            ++processors;
+            ++*logical;
         else if (std::sscanf(line.c_str(), "physical id : %d", &value) == 1)
             package = value;
         else if (std::sscanf(line.c_str(), "core id : %d", &value) == 1)
             seen.insert({package, value});
     }
-    if (processors == 0 || seen.empty())
-        return false;
     *cores = static_cast<uint32_t>(seen.size());
-    *logical = processors;
-    return true;
+    return *logical > 0 && *cores > 0;
 }
 
 static void WriteFile(const std::string& path, const std::string& text)
@@ -298,16 +222,11 @@ CFakeMachine::CFakeMachine(uint32_t cores, uint32_t threads_per_core)
     for (uint32_t cpu = 0; cpu < processors; ++cpu)
     {
         uint32_t first = cpu / threads_per_core * threads_per_core;
-        std::string siblings =
-            threads_per_core == 1
-                ? std::to_string(first)
-                : std::to_string(first) + "-" + std::to_string(first + threads_per_core - 1);
-        std::string dir = m_Root + "/cpu" + std::to_string(cpu);
-        mkdir(dir.c_str(), 0700);
-        mkdir((dir + "/topology").c_str(), 0700);
+        std::string topology = m_Root + "/cpu" + std::to_string(cpu) + "/topology";
+        std::filesystem::create_directories(topology);
         // Odd processors carry only the older file name, as kernels before 5.x do.
-        WriteFile(dir + (cpu % 2 ? "/topology/thread_siblings_list" : "/topology/core_cpus_list"),
-                  siblings);
+        WriteFile(topology + (cpu % 2 ? "/thread_siblings_list" : "/core_cpus_list"),
+                  std::to_string(first) + "-" + std::to_string(first + threads_per_core - 1));
     }
     g_ThreadOsSeams.m_CpuRoot = m_Root.c_str();
 }
@@ -317,11 +236,6 @@ CFakeMachine::~CFakeMachine()
     g_ThreadOsSeams.m_CpuRoot = "/sys/devices/system/cpu";
     std::error_code ignored;
     std::filesystem::remove_all(m_Root, ignored);
-}
-
-int CFakeMachine::Queries() const
-{
-    return 0;
 }
 
 #endif

@@ -10,12 +10,8 @@
 #include "common/thread/semaphore.h"
 #include "support/test_support.h"
 
-static const char* const s_InitialValueCheck =
-    "(int)initial_value >= 0 && \"The initial value is to large, Win32 semaphores can only "
-    "handle signed int sizes.\"";
-
-// Long enough for a blocked thread to have returned if it was not blocked; only ever used
-// to check that something did not happen.
+// Long enough for a thread that was not blocked to have gone on; used only to check that
+// something did not happen.
 static void Settle()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -37,20 +33,15 @@ TEST(ThreadSemaphore, CountsFromTheInitialValue)
     std::thread waiter(
         [&]
         {
-            for (int wait = 0; wait < 4; ++wait)
-            {
+            for (int wait = 0; wait < 4; ++wait, ++taken)
                 ThreadSemaphoreWait(three);
-                ++taken;
-            }
         });
-    bool three_taken = WaitUntil([&] { return taken.load() >= 3; });
-    EXPECT_TRUE(three_taken);
+    EXPECT_TRUE(WaitUntil([&] { return taken.load() >= 3; }));
     Settle();
     EXPECT_EQ(taken, 3);
     ThreadSemaphoreSignal(three);
     EXPECT_TRUE(WaitUntil([&] { return taken.load() == 4; }));
-    // A broken count leaves the waiter blocked: release it so the test ends.
-    for (int extra = taken.load(); extra < 4; ++extra)
+    for (int extra = taken.load(); extra < 4; ++extra) // a broken count: release the waiter
         ThreadSemaphoreSignal(three);
     waiter.join();
     EXPECT_FALSE(ThreadSemaphoreTryWait(three));
@@ -60,173 +51,109 @@ TEST(ThreadSemaphore, CountsFromTheInitialValue)
 
 TEST(ThreadSemaphore, CountLimitIsTheLargestSignedValue)
 {
-    {
-        CAssertRecorder recorder;
-        ThreadSemaphore* full = ThreadSemaphoreCreate(0x7FFFFFFF);
-        EXPECT_EQ(recorder.Count(), 0u);
-        // A signal past the limit is refused and leaves the count as it was.
-        ThreadSemaphoreSignal(full);
-        ASSERT_EQ(recorder.Count(), 1u);
-        EXPECT_EQ(recorder.Records()[0].m_Expression, "result == TRUE");
-        EXPECT_TRUE(ThreadSemaphoreTryWait(full));
-        ThreadSemaphoreSignal(full); // back at the limit: allowed
-        EXPECT_EQ(recorder.Count(), 1u);
-        ThreadSemaphoreDestroy(full);
-    }
-    {
-        CAssertRecorder recorder;
-        ThreadSemaphore* refused = ThreadSemaphoreCreate(0x80000000u);
-        ASSERT_EQ(recorder.Count(), 2u);
-        EXPECT_EQ(recorder.Records()[0].m_Expression, s_InitialValueCheck);
-        EXPECT_EQ(recorder.Records()[1].m_Expression, "s->m_Semaphore != 0");
-        // The record without a semaphore stays safe to use and to destroy.
-        EXPECT_FALSE(ThreadSemaphoreTryWait(refused));
-        ThreadSemaphoreWait(refused);
-        EXPECT_TRUE(recorder.Saw("dwWaitResult == WAIT_OBJECT_0"));
-        ThreadSemaphoreDestroy(refused);
-    }
+    CAssertRecorder recorder;
+    ThreadSemaphore* full = ThreadSemaphoreCreate(0x7FFFFFFF);
+    EXPECT_EQ(recorder.Count(), 0u);
+    ThreadSemaphoreSignal(full); // past the limit: refused, count unchanged
+    ASSERT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(recorder.Records()[0].m_Expression, "result == TRUE");
+    EXPECT_TRUE(ThreadSemaphoreTryWait(full));
+    ThreadSemaphoreSignal(full); // back at the limit: allowed
+    EXPECT_EQ(recorder.Count(), 1u);
+    ThreadSemaphoreDestroy(full);
+
+    ThreadSemaphore* refused = ThreadSemaphoreCreate(0x80000000u);
+    ASSERT_EQ(recorder.Count(), 3u);
+    EXPECT_EQ(recorder.Records()[1].m_Expression,
+              "(int)initial_value >= 0 && \"The initial value is to large, Win32 semaphores can "
+              "only handle signed int sizes.\"");
+    EXPECT_EQ(recorder.Records()[2].m_Expression, "s->m_Semaphore != 0");
+    // The record without a semaphore stays safe to use and to destroy.
+    EXPECT_FALSE(ThreadSemaphoreTryWait(refused));
+    ThreadSemaphoreWait(refused);
+    EXPECT_TRUE(recorder.Saw("dwWaitResult == WAIT_OBJECT_0"));
+    ThreadSemaphoreDestroy(refused);
 }
 
-TEST(ThreadSemaphore, EverySignalFromManyThreadsIsTakenOnce)
-{
-    const int producers = 4;
-    const int per_producer = 500;
-    ThreadSemaphore* semaphore = ThreadSemaphoreCreate(0);
-    std::atomic<int> taken{0};
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int consumer = 0; consumer < 2; ++consumer)
-        threads.emplace_back(
-            [&]
-            {
-                while (!stop)
-                {
-                    ThreadSemaphoreWait(semaphore);
-                    if (!stop)
-                        ++taken;
-                }
-            });
-    for (int producer = 0; producer < producers; ++producer)
-        threads.emplace_back(
-            [&]
-            {
-                for (int signal = 0; signal < per_producer; ++signal)
-                    ThreadSemaphoreSignal(semaphore);
-            });
-    EXPECT_TRUE(WaitUntil([&] { return taken.load() == producers * per_producer; }));
-    Settle();
-    EXPECT_EQ(taken, producers * per_producer);
-    stop = true;
-    ThreadSemaphoreSignal(semaphore);
-    ThreadSemaphoreSignal(semaphore);
-    for (std::thread& thread : threads)
-        thread.join();
-    ThreadSemaphoreDestroy(semaphore);
-}
-
-// A mutex, its condition variable and the state that they guard.
+// A mutex, its condition variable, the state that they guard and the waiting threads.
+// Waiters that a broken wake-up leaves blocked are abandoned with the (leaked) fixture, so
+// the test fails instead of hanging.
 struct SConditionFixture
 {
-    SConditionFixture() : m_Mutex(ThreadMutexCreate()), m_Condition(ThreadConditionCreate(m_Mutex))
-    {
-    }
-    ~SConditionFixture()
-    {
-        ThreadConditionDestroy(m_Condition);
-        ThreadMutexDestroy(m_Mutex);
-    }
+    ThreadMutex* m_Mutex = ThreadMutexCreate();
+    ThreadCondition* m_Condition = ThreadConditionCreate(m_Mutex);
+    std::vector<std::thread> m_Threads;
+    int m_Waiting = 0, m_Returned = 0, m_Inside = 0, m_Overlaps = 0;
+    bool m_Go = false;
+
     int Read(const int& value)
     {
         CScopedMutexLock hold(m_Mutex);
         return value;
     }
-    // Joins the waiters once all have returned. Waiters that a broken wake-up left blocked
-    // are abandoned with the fixture (leaked, so they block on live objects) and the test
-    // fails instead of hanging.
-    static void Finish(SConditionFixture* fixture, std::vector<std::thread>& threads, int expected)
+    static void Finish(SConditionFixture* fixture, int expected)
     {
-        if (fixture->Read(fixture->m_Returned) == expected)
+        EXPECT_EQ(fixture->Read(fixture->m_Returned), expected) << "waiters left blocked";
+        if (fixture->Read(fixture->m_Returned) != expected)
         {
-            for (std::thread& thread : threads)
-                thread.join();
-            delete fixture;
+            for (std::thread& thread : fixture->m_Threads)
+                thread.detach();
             return;
         }
-        ADD_FAILURE() << "waiters left blocked";
-        for (std::thread& thread : threads)
-            thread.detach();
+        for (std::thread& thread : fixture->m_Threads)
+            thread.join();
+        ThreadConditionDestroy(fixture->m_Condition);
+        ThreadMutexDestroy(fixture->m_Mutex);
+        delete fixture;
     }
-    ThreadMutex* m_Mutex;
-    ThreadCondition* m_Condition;
-    int m_Waiting = 0;
-    int m_Returned = 0;
-    int m_Inside = 0;
-    int m_Overlaps = 0;
-    bool m_Go = false;
 };
 
 TEST(ThreadCondition, WakeAllReleasesEveryWaiterEachHoldingTheMutexInTurn)
 {
-    auto* shared = new SConditionFixture;
-    SConditionFixture& fixture = *shared;
+    auto* fixture = new SConditionFixture;
     const int waiters = 5;
-    std::vector<std::thread> threads;
     for (int index = 0; index < waiters; ++index)
-        threads.emplace_back(
-            [&]
+        fixture->m_Threads.emplace_back(
+            [fixture]
             {
-                CScopedMutexLock hold(fixture.m_Mutex);
-                ++fixture.m_Waiting;
-                while (!fixture.m_Go)
-                    ThreadConditionWait(fixture.m_Condition);
-                // Back with the mutex held: nobody else is in here.
-                if (++fixture.m_Inside != 1)
-                    ++fixture.m_Overlaps;
+                CScopedMutexLock hold(fixture->m_Mutex);
+                ++fixture->m_Waiting;
+                while (!fixture->m_Go)
+                    ThreadConditionWait(fixture->m_Condition);
+                if (++fixture->m_Inside != 1) // back with the mutex held: alone in here
+                    ++fixture->m_Overlaps;
                 std::this_thread::yield();
-                --fixture.m_Inside;
-                ++fixture.m_Returned;
+                --fixture->m_Inside;
+                ++fixture->m_Returned;
             });
-    // Once all have counted themselves under the mutex, all are in the wait.
-    EXPECT_TRUE(WaitUntil([&] { return fixture.Read(fixture.m_Waiting) == waiters; }));
+    // All counted themselves under the mutex, so all are in the wait (or about to loop).
+    EXPECT_TRUE(WaitUntil([&] { return fixture->Read(fixture->m_Waiting) == waiters; }));
     {
-        CScopedMutexLock hold(fixture.m_Mutex);
-        fixture.m_Go = true;
+        CScopedMutexLock hold(fixture->m_Mutex);
+        fixture->m_Go = true;
     }
-    ThreadConditionWakeAll(fixture.m_Condition);
-    EXPECT_TRUE(WaitUntil([&] { return fixture.Read(fixture.m_Returned) == waiters; }));
-    // A wake-all that woke fewer leaves the others blocked: wake them one by one.
-    for (int extra = 0; fixture.Read(fixture.m_Returned) < waiters && extra < 100; ++extra)
-    {
-        ThreadConditionWakeOne(fixture.m_Condition);
-        Settle();
-    }
-    EXPECT_EQ(fixture.Read(fixture.m_Overlaps), 0);
-    SConditionFixture::Finish(shared, threads, waiters);
+    ThreadConditionWakeAll(fixture->m_Condition);
+    EXPECT_TRUE(WaitUntil([&] { return fixture->Read(fixture->m_Returned) == waiters; }));
+    EXPECT_EQ(fixture->Read(fixture->m_Overlaps), 0);
+    SConditionFixture::Finish(fixture, waiters);
 }
 
 TEST(ThreadCondition, WakeOneWithoutWaiterIsNotRemembered)
 {
-    auto* shared = new SConditionFixture;
-    SConditionFixture& fixture = *shared;
-    ThreadConditionWakeOne(fixture.m_Condition); // nobody waits yet
-    std::vector<std::thread> threads;
-    threads.emplace_back(
-        [&]
+    auto* fixture = new SConditionFixture;
+    ThreadConditionWakeOne(fixture->m_Condition); // nobody waits yet
+    fixture->m_Threads.emplace_back(
+        [fixture]
         {
-            CScopedMutexLock hold(fixture.m_Mutex);
-            ++fixture.m_Waiting;
-            ThreadConditionWait(fixture.m_Condition);
-            ++fixture.m_Returned;
+            CScopedMutexLock hold(fixture->m_Mutex);
+            ++fixture->m_Waiting;
+            ThreadConditionWait(fixture->m_Condition);
+            ++fixture->m_Returned;
         });
-    EXPECT_TRUE(WaitUntil([&] { return fixture.Read(fixture.m_Waiting) == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return fixture->Read(fixture->m_Waiting) == 1; }));
     Settle();
-    EXPECT_EQ(fixture.Read(fixture.m_Returned), 0);
-    // The next wake ends the wait (again, if an early return made the first one moot).
-    for (int wake = 0; wake < 100 && fixture.Read(fixture.m_Returned) == 0; ++wake)
-    {
-        ThreadConditionWakeOne(fixture.m_Condition);
-        WaitUntil([&] { return fixture.Read(fixture.m_Returned) == 1; },
-                  std::chrono::milliseconds(100));
-    }
-    SConditionFixture::Finish(shared, threads, 1);
+    EXPECT_EQ(fixture->Read(fixture->m_Returned), 0);
+    ThreadConditionWakeOne(fixture->m_Condition);
+    EXPECT_TRUE(WaitUntil([&] { return fixture->Read(fixture->m_Returned) == 1; }));
+    SConditionFixture::Finish(fixture, 1);
 }
