@@ -1,5 +1,5 @@
-// Thread and process affinity, ideal processors, processor and core counts, and the
-// processor that a thread runs on.
+// Tests of thread and process affinity, ideal processors, processor and core counts, and
+// the processor that a thread runs on. Portable: the same tests run on every OS.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -51,6 +51,7 @@ TEST_F(ThreadAffinity, EachProcessorSetReadsBackAndTheThreadRunsThere)
     const int last = 63 - std::countl_zero(m_Process);
     ThreadSetAffinity(self, 1ull << last, THREAD_AFFINITY_IDEAL_PROCESSOR_ANY);
     EXPECT_EQ(ThreadGetCurrentProcessor(), static_cast<uint32_t>(last));
+    ThreadSetAffinity(self, m_Process, THREAD_AFFINITY_IDEAL_PROCESSOR_ANY);
     ThreadDetachCurrent();
     EXPECT_EQ(recorder.Count(), 0u);
 }
@@ -150,6 +151,7 @@ TEST(ThreadProcessAffinity, BindingTheCallingThreadDoesNotNarrowTheProcess)
     EXPECT_EQ(recorder.Count(), 0u);
     gate.Open();
     ThreadDestroy(worker);
+    ThreadSetAffinity(self, process, THREAD_AFFINITY_IDEAL_PROCESSOR_ANY);
     ThreadDetachCurrent();
 }
 

@@ -1,5 +1,5 @@
-// Semaphores and condition variables: counts, the count limits, and wake-ups across threads.
-// Every wait that could block for ever has a bounded way out.
+// Tests of semaphores and condition variables: counts, the count limits, and wake-ups
+// across threads. Portable; every wait that could block for ever has a bounded way out.
 #include <gtest/gtest.h>
 
 #include <atomic>

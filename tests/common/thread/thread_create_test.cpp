@@ -1,5 +1,5 @@
-// Thread creation, the per-name configuration table, stack sizes, names, priorities,
-// adoption and detachment.
+// Tests of thread creation, the per-name configuration table, stack sizes, names,
+// priorities, adoption and detachment. Portable: the same tests run on every OS.
 #include <gtest/gtest.h>
 
 #include <mutex>

@@ -1,6 +1,6 @@
-// Many thread lifetimes in a row: created threads from two creators at once, and foreign
-// threads that adopt and release objects. Each created thread checks that its handle and
-// name were in place before its own code ran; the sanitizer build's leak checker checks that
+// Stress test, portable: many thread lifetimes in a row: created threads from two creators at once,
+// and foreign threads that adopt and release objects. Each created thread checks that its handle
+// and name were in place before its own code ran; the sanitizer build's leak checker checks that
 // every object, handle and hand-over record went away.
 #include <gtest/gtest.h>
 
@@ -33,6 +33,8 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
     SThreadConfigTable holder;
     holder.m_Entries = table;
     ThreadSetConfigTable(holder);
+    s_InitsInPlace = 0;
+    s_EntriesInPlace = 0;
     const int per_creator = 150;
     auto create = [&](int creator)
     {

@@ -1,5 +1,5 @@
-// Shared by the thread tests: runs a lambda as a created thread's entry function, and a
-// gate that keeps a thread alive until the test releases it (bounded).
+// Portable helpers of the thread tests: runs a lambda as a created thread's entry function,
+// and a gate that keeps a thread alive until the test releases it (bounded).
 #pragma once
 
 #include <atomic>
