@@ -1,6 +1,11 @@
-// The thread object queries about the calling thread: its object, its name. Portable;
-// creating and adopting threads and the OS id live in the per-OS thread unit.
+// The thread object queries about the calling thread, and the per-name configuration
+// table, naming, stack-size rounding and priority mapping of the thread layer. Portable;
+// creating, adopting and the calls that take an OS handle live in the per-OS thread unit.
 #include "common/thread/thread.h"
+
+#include <cstring>
+
+#include "common/debug/assert.h"
 
 TLS_GLOBAL_DEFINE(g_current_thread);
 
@@ -32,4 +37,93 @@ const char* ThreadGetName(ThreadImpl* thread)
 const char* ThreadLookupName()
 {
     return s_LookupFallbackName;
+}
+
+// ---- configuration table ----
+
+// The built-in table: its last record alone, so every name gets normal priority, no
+// processor and no init callback.
+static const SThreadConfigEntry s_DefaultConfig[] = {
+    {nullptr, E_THREAD_PRIORITY_NORMAL, -1, nullptr, nullptr},
+};
+
+// The table in use: replaced only by ThreadSetConfigTable, read without a lock (tables are
+// installed before the threads that they configure are created).
+static const SThreadConfigEntry* s_ConfigTable = s_DefaultConfig;
+
+SThreadConfigTable::SThreadConfigTable() : m_Entries(s_DefaultConfig) {}
+
+void ThreadSetConfigTable(const SThreadConfigTable& table)
+{
+    s_ConfigTable = table.m_Entries;
+}
+
+const SThreadConfigEntry* ThreadFindConfig(const char* name)
+{
+    const SThreadConfigEntry* entry = s_ConfigTable;
+    while (entry->m_Name != nullptr && std::strcmp(entry->m_Name, name) != 0)
+        ++entry;
+    return entry;
+}
+
+void ThreadApplyConfig(ThreadImpl* thread, const char* name)
+{
+    const SThreadConfigEntry* config = ThreadFindConfig(name);
+    ThreadSetName(thread, name);
+    if (config->m_Processor >= 0)
+        ThreadSetProcessor(thread, config->m_Processor);
+    ThreadSetPriority(thread, config->m_Priority);
+}
+
+// ---- naming ----
+
+void ThreadSetName(ThreadImpl* thread, const char* name)
+{
+    // The stored copy is cut to fit; debuggers are told the caller's whole name.
+    size_t length = std::strlen(name);
+    if (length > sizeof(thread->m_Name) - 1)
+        length = sizeof(thread->m_Name) - 1;
+    std::memcpy(thread->m_Name, name, length);
+    thread->m_Name[length] = '\0';
+    ThreadAnnounceName(ThreadGetId(thread), name);
+}
+
+// ---- stack size and priorities ----
+
+uint64_t ThreadRoundStackSize(uint32_t requested)
+{
+    const uint64_t page = 4096;
+    if (requested <= page)
+        return page;
+    return (static_cast<uint64_t>(requested) + page - 1) / page * page;
+}
+
+// OS relative priority of each EThreadPriority.
+static const int32_t s_OsPriority[] = {
+    -1, // E_THREAD_PRIORITY_LOW: below normal
+    0,  // E_THREAD_PRIORITY_NORMAL
+    1,  // E_THREAD_PRIORITY_HIGH: above normal
+};
+static_assert(ARRAY_LENGTH(s_OsPriority) == E_THREAD_PRIORITY_COUNT,
+              "one OS priority per EThreadPriority");
+
+bool ThreadPriorityToOs(EThreadPriority priority, int32_t* os_priority)
+{
+    if (priority < 0 || priority >= E_THREAD_PRIORITY_COUNT)
+        return false;
+    *os_priority = s_OsPriority[priority];
+    return true;
+}
+
+bool ThreadPriorityFromOs(int32_t os_priority, EThreadPriority* priority)
+{
+    for (int32_t value = 0; value < E_THREAD_PRIORITY_COUNT; ++value)
+    {
+        if (s_OsPriority[value] == os_priority)
+        {
+            *priority = static_cast<EThreadPriority>(value);
+            return true;
+        }
+    }
+    return false;
 }

@@ -1,11 +1,567 @@
-// Thread operations that need the OS, on POSIX. Per-OS.
-#include "common/thread/thread.h"
+// Thread creation, adoption, naming, priorities, affinity and processor information on
+// POSIX (Linux): pthreads, per-thread nice values, sched_setaffinity and the sysfs CPU
+// topology. Per-OS; the portable half of the thread layer is common/thread/thread.cpp.
+#include "thread_posix.h"
 
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
+#include <semaphore.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include "common/debug/assert.h"
+#include "common/thread/affinity.h"
+#include "common/thread/thread.h"
+
+SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu"};
+
+// The failure reports carry the same texts on both OSes, so the names they quote exist here.
+static const int FALSE = 0;
+
+static_assert(sizeof(pthread_t) <= sizeof(void*), "a pthread_t must fit ThreadImpl::m_Thread");
+
+static void* WidenHandle(pthread_t handle)
+{
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(handle));
+}
 
 uint32_t ThreadGetCurrentId()
 {
     // The kernel's thread id, what debuggers and /proc show for the thread.
     return static_cast<uint32_t>(syscall(SYS_gettid));
+}
+
+uint32_t ThreadGetId(ThreadImpl* thread)
+{
+    return thread->m_ThreadId;
+}
+
+// ---- affinity masks ----
+
+// The OS masks are pointer-wide, as on Windows: a 32-bit process uses the low 32 bits.
+static const uint64_t s_MaskBits = sizeof(void*) == 4 ? 0xFFFFFFFFull : ~0ull;
+
+// A CPU set big enough for the kernel's processor count (sched_getaffinity refuses a set
+// smaller than that).
+class CCpuSet
+{
+public:
+    CCpuSet() { Resize(1024); }
+    ~CCpuSet() { CPU_FREE(m_Set); }
+    CCpuSet(const CCpuSet&) = delete;
+    CCpuSet& operator=(const CCpuSet&) = delete;
+
+    bool Read(pid_t tid)
+    {
+        while (sched_getaffinity(tid, m_Size, m_Set) != 0)
+        {
+            if (errno != EINVAL || m_Count >= 1 << 20)
+                return false;
+            Resize(m_Count * 2);
+        }
+        return true;
+    }
+    bool Write(pid_t tid) const { return sched_setaffinity(tid, m_Size, m_Set) == 0; }
+    uint64_t Mask() const
+    {
+        uint64_t mask = 0;
+        for (int cpu = 0; cpu < 64; ++cpu)
+            if (CPU_ISSET_S(cpu, m_Size, m_Set))
+                mask |= 1ull << cpu;
+        return mask & s_MaskBits;
+    }
+    void SetMask(uint64_t mask)
+    {
+        CPU_ZERO_S(m_Size, m_Set);
+        mask &= s_MaskBits;
+        for (int cpu = 0; cpu < 64; ++cpu)
+            if ((mask >> cpu) & 1)
+                CPU_SET_S(cpu, m_Size, m_Set);
+    }
+
+private:
+    void Resize(int count)
+    {
+        if (m_Set != nullptr)
+            CPU_FREE(m_Set);
+        m_Count = count;
+        m_Set = CPU_ALLOC(count);
+        m_Size = CPU_ALLOC_SIZE(count);
+    }
+    cpu_set_t* m_Set = nullptr;
+    size_t m_Size = 0;
+    int m_Count = 0;
+};
+
+// Calls visit(tid) for every thread of the process; false when the list cannot be read.
+template <typename Visit> static bool ForEachProcessThread(Visit visit)
+{
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return false;
+    while (dirent* entry = readdir(tasks))
+    {
+        char* end = nullptr;
+        long tid = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0' && tid > 0)
+            visit(static_cast<pid_t>(tid));
+    }
+    closedir(tasks);
+    return true;
+}
+
+// Linux keeps no process mask apart from its threads' masks, and binding the main thread
+// must not narrow what the other threads may be bound to, as it does not on Windows. So
+// the process mask is kept here: the main thread's mask when the module loads (what the
+// process was started with, e.g. by taskset), replaced by ThreadSetProcessAffinity. Each
+// module that links the platform layer keeps its own copy.
+static std::atomic<uint64_t> s_ProcessMask{0};
+
+static uint64_t ProcessMask()
+{
+    uint64_t mask = s_ProcessMask.load();
+    if (mask == 0)
+    {
+        CCpuSet set;
+        if (set.Read(getpid()))
+        {
+            uint64_t expected = 0;
+            s_ProcessMask.compare_exchange_strong(expected, set.Mask());
+        }
+        mask = s_ProcessMask.load();
+    }
+    return mask;
+}
+
+// Read at load, before the application can bind any thread.
+static const uint64_t s_ProcessMaskAtLoad = ProcessMask();
+
+// ---- creation ----
+
+// Hand-over between a creator and its new thread, on the heap because the new thread uses
+// it after the creator has returned; the new thread frees it. The new thread publishes its
+// kernel id (needed to name and prioritise it), then waits until the creator has stored
+// its handle and applied its name and priority.
+struct SThreadStart
+{
+    ThreadImpl* m_Thread;
+    sem_t m_IdPublished; // posted by the new thread
+    sem_t m_Released;    // posted by the creator
+};
+
+static void WaitUninterrupted(sem_t* semaphore)
+{
+    while (sem_wait(semaphore) != 0 && errno == EINTR)
+    {
+    }
+}
+
+static void* ThreadStartRoutine(void* param)
+{
+    auto* start = static_cast<SThreadStart*>(param);
+    ThreadImpl* thread = start->m_Thread;
+    thread->m_ThreadId = ThreadGetCurrentId();
+    // A new thread starts with the process mask, as on Windows, not with its creator's.
+    CCpuSet set;
+    set.SetMask(ProcessMask());
+    set.Write(0);
+    sem_post(&start->m_IdPublished);
+    WaitUninterrupted(&start->m_Released);
+    // The creator touches neither semaphore after its post of m_Released.
+    sem_destroy(&start->m_IdPublished);
+    sem_destroy(&start->m_Released);
+    delete start;
+
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
+    if (thread->m_InitCallback != NULL)
+        thread->m_InitCallback(thread->m_InitCallbackArg);
+    thread->m_Entry(thread->m_Arg);
+    return nullptr; // the exit code: always 0
+}
+
+// A Windows thread's requested size is the stack committed at first; its reservation is
+// the executable's default unless the request is larger. POSIX stacks are committed page
+// by page as they are touched, so the matching size is the default stack size, or the
+// rounded request when that is larger.
+static size_t StackSizeFor(uint32_t requested, const pthread_attr_t* attributes)
+{
+    size_t size = 0;
+    pthread_attr_getstacksize(attributes, &size);
+    uint64_t rounded = ThreadRoundStackSize(requested);
+    uint64_t largest = static_cast<uint64_t>(SIZE_MAX) & ~static_cast<uint64_t>(4095);
+    if (rounded > largest)
+        rounded = largest;
+    return rounded > size ? static_cast<size_t>(rounded) : size;
+}
+
+ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size)
+{
+    const SThreadConfigEntry* config = ThreadFindConfig(name);
+    auto* thread = new ThreadImpl(entry, arg, config->m_InitCallbackArg, config->m_InitCallback);
+
+    auto* start = new SThreadStart;
+    start->m_Thread = thread;
+    sem_init(&start->m_IdPublished, 0, 0);
+    sem_init(&start->m_Released, 0, 0);
+
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, StackSizeFor(stack_size, &attributes));
+    pthread_t handle;
+    int created = pthread_create(&handle, &attributes, &ThreadStartRoutine, start);
+    pthread_attr_destroy(&attributes);
+
+    if (created == 0)
+    {
+        WaitUninterrupted(&start->m_IdPublished);
+        thread->m_Thread = WidenHandle(handle);
+    }
+    else
+    {
+        sem_destroy(&start->m_IdPublished);
+        sem_destroy(&start->m_Released);
+        delete start;
+    }
+    PLATFORM_ASSERT(thread->m_Thread != NULL);
+    ThreadApplyConfig(thread, name);
+    if (created == 0)
+        sem_post(&start->m_Released);
+    return thread;
+}
+
+void ThreadDestroy(ThreadImpl* thread)
+{
+    if (thread->m_Thread != NULL)
+        pthread_join(static_cast<pthread_t>(reinterpret_cast<uintptr_t>(thread->m_Thread)),
+                     nullptr);
+    delete thread;
+}
+
+// ---- adoption ----
+
+ThreadImpl* ThreadAttachCurrent(const char* name)
+{
+    ThreadImpl* thread = ThreadGetCurrent();
+    PLATFORM_ASSERT(thread == NULL);
+    if (thread != NULL)
+        return NULL;
+
+    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
+    // pthread_self stands for this thread from any thread, unlike a Windows pseudo-handle.
+    thread->m_Thread = WidenHandle(pthread_self());
+    thread->m_ThreadId = ThreadGetCurrentId();
+    ThreadApplyConfig(thread, name);
+    return thread;
+}
+
+void ThreadDetachCurrent()
+{
+    ThreadImpl* thread_impl = ThreadGetCurrent();
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
+    if (thread_impl == NULL)
+        return;
+    // A created thread's object belongs to whoever calls ThreadDestroy on it.
+    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
+    if (thread_impl->m_Entry == NULL)
+        delete thread_impl;
+}
+
+// ---- priorities ----
+
+// Windows priorities are relative to the process's priority class; here they are relative
+// to the nice value of the process (its main thread) when priorities were first used.
+// Raising a thread above that base (and, for an unprivileged process, lowering a nice value
+// at all) needs CAP_SYS_NICE or RLIMIT_NICE; without it the kernel refuses, the refusal is
+// not reported (as SetThreadPriority's is not), and ThreadGetPriority reads the priority
+// that the thread really has.
+static int ProcessNice()
+{
+    static const int s_Nice = []
+    {
+        errno = 0;
+        int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+        return errno == 0 ? nice : 0;
+    }();
+    return s_Nice;
+}
+
+void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority)
+{
+    int32_t os_priority = 0;
+    if (!ThreadPriorityToOs(priority, &os_priority))
+    {
+        PLATFORM_ASSERT(false && "This should not happen!");
+        return;
+    }
+    // Id 0 would mean the calling thread to setpriority: an object without a thread has none.
+    if (thread->m_ThreadId != 0)
+        setpriority(PRIO_PROCESS, thread->m_ThreadId, ProcessNice() - os_priority);
+}
+
+EThreadPriority ThreadGetPriority(ThreadImpl* thread)
+{
+    errno = 0;
+    int nice = thread->m_ThreadId != 0 ? getpriority(PRIO_PROCESS, thread->m_ThreadId) : 0;
+    EThreadPriority priority = E_THREAD_PRIORITY_NORMAL;
+    if (thread->m_ThreadId == 0 || errno != 0 ||
+        !ThreadPriorityFromOs(ProcessNice() - nice, &priority))
+    {
+        PLATFORM_ASSERT(false && "This should not happen!");
+        return E_THREAD_PRIORITY_NORMAL;
+    }
+    return priority;
+}
+
+void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
+{
+    // No effect: binding goes through ThreadSetAffinity.
+}
+
+// ---- naming ----
+
+// The kernel keeps 15 bytes of a thread's name. The cut moves back to a UTF-8 character
+// boundary so tools do not show half a character.
+static void KernelName(const char* name, char (&kept)[16])
+{
+    size_t length = std::strlen(name);
+    if (length > sizeof(kept) - 1)
+    {
+        length = sizeof(kept) - 1;
+        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    std::memcpy(kept, name, length);
+    kept[length] = '\0';
+}
+
+void ThreadAnnounceName(uint32_t thread_id, const char* name)
+{
+    // There is no debugger exception here: debuggers and /proc show the kernel's name.
+    if (thread_id == 0)
+        return;
+    char kept[16];
+    KernelName(name, kept);
+    if (thread_id == ThreadGetCurrentId())
+    {
+        pthread_setname_np(pthread_self(), kept);
+        return;
+    }
+    // Another thread, known by its kernel id: write its comm file, as pthread_setname_np
+    // does for a thread other than the caller.
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/self/task/%u/comm", thread_id);
+    int file = open(path, O_WRONLY | O_CLOEXEC);
+    if (file < 0)
+        return;
+    ssize_t written = write(file, kept, std::strlen(kept));
+    (void)written;
+    close(file);
+}
+
+uint32_t ThreadGetStackSize()
+{
+    // POSIX stacks have no committed part to measure: pages are committed as they are
+    // touched. The extent reported is the thread's whole stack mapping.
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0)
+        return 0;
+    void* base = nullptr;
+    size_t size = 0;
+    pthread_attr_getstack(&attributes, &base, &size);
+    pthread_attr_destroy(&attributes);
+    return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
+}
+
+// ---- affinity ----
+
+uint64_t ThreadGetProcessAffinity()
+{
+    uint64_t mask = ProcessMask();
+    int ret = mask != 0 ? 1 : FALSE;
+    PLATFORM_ASSERT(ret != FALSE);
+    return mask;
+}
+
+// Sets every thread of the process, as SetProcessAffinityMask does; threads created later
+// start with the new mask. A thread that ends during the walk (ESRCH) is not a refusal.
+void ThreadSetProcessAffinity(uint64_t affinity_mask)
+{
+    CCpuSet set;
+    set.SetMask(affinity_mask);
+    bool refused = false;
+    bool listed = ForEachProcessThread(
+        [&](pid_t tid)
+        {
+            if (!set.Write(tid) && errno != ESRCH)
+                refused = true;
+        });
+    int ret = listed && !refused ? 1 : FALSE;
+    PLATFORM_ASSERT(ret != FALSE);
+    // The kernel drops processors that do not exist: keep what it applied.
+    if (ret != FALSE && set.Read(0))
+        s_ProcessMask.store(set.Mask());
+}
+
+void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc)
+{
+    PLATFORM_ASSERT(affinity_mask != 0);
+    PLATFORM_ASSERT(ideal_proc == THREAD_AFFINITY_IDEAL_PROCESSOR_ANY ||
+                    (ideal_proc >= 0 && ideal_proc <= 63));
+
+    affinity_mask &= ThreadGetProcessAffinity();
+    PLATFORM_ASSERT(affinity_mask != 0);
+
+    // prev_mask stays 0 when the kernel refuses, as SetThreadAffinityMask's result does.
+    // Id 0 would mean the calling thread: an object without a thread has none.
+    uint64_t prev_mask = 0;
+    CCpuSet set;
+    pid_t tid = static_cast<pid_t>(thread->m_ThreadId);
+    if (tid != 0 && set.Read(tid))
+    {
+        uint64_t previous = set.Mask();
+        set.SetMask(affinity_mask);
+        if (set.Write(tid))
+            prev_mask = previous;
+    }
+    PLATFORM_ASSERT(prev_mask != 0);
+
+    if (ideal_proc != THREAD_AFFINITY_IDEAL_PROCESSOR_ANY)
+    {
+        // Linux schedules without an ideal processor: the request is refused, as Windows
+        // refuses an ideal processor that it cannot set.
+        int ret = -1;
+        PLATFORM_ASSERT(ret != -1);
+    }
+}
+
+uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc)
+{
+    // Read directly: no need to set a mask and take the previous one back as on Windows.
+    uint64_t mask = 0;
+    CCpuSet set;
+    pid_t tid = static_cast<pid_t>(thread->m_ThreadId);
+    if (tid != 0 && set.Read(tid))
+        mask = set.Mask();
+    if (ideal_proc != NULL)
+        *ideal_proc = -1; // no ideal processor to read
+    return mask;
+}
+
+// ---- processor information ----
+
+// No standard-library containers or strings here: their template instances would be
+// exported from the shared library that links this unit.
+
+// Reads a small sysfs file into text, without its trailing newline.
+static bool ReadSmallFile(const char* path, char (&text)[4096])
+{
+    FILE* file = std::fopen(path, "re");
+    if (file == nullptr)
+        return false;
+    size_t length = std::fread(text, 1, sizeof(text) - 1, file);
+    std::fclose(file);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == ' '))
+        --length;
+    text[length] = '\0';
+    return true;
+}
+
+// Calls visit(cpu) for each processor of a sysfs CPU list such as "0-3,5,8-9"; false on
+// anything else.
+template <typename Visit> static bool ForEachListedCpu(const char* text, Visit visit)
+{
+    const char* at = text;
+    while (*at != '\0')
+    {
+        char* end = nullptr;
+        unsigned long first = std::strtoul(at, &end, 10);
+        if (end == at)
+            return false;
+        unsigned long last = first;
+        at = end;
+        if (*at == '-')
+        {
+            last = std::strtoul(at + 1, &end, 10);
+            if (end == at + 1 || last < first || last > UINT_MAX)
+                return false;
+            at = end;
+        }
+        for (unsigned long cpu = first; cpu <= last; ++cpu)
+            visit(static_cast<unsigned>(cpu));
+        if (*at == ',')
+            ++at;
+        else if (*at != '\0')
+            return false;
+    }
+    return true;
+}
+
+// The lowest-numbered processor of cpu's core, from its sibling list (sysfs lists are in
+// ascending order); cpu itself when the topology cannot be read.
+static unsigned FirstOfCore(const char* root, unsigned cpu)
+{
+    static const char* const s_Names[] = {"core_cpus_list", "thread_siblings_list"};
+    char path[PATH_MAX];
+    char text[4096];
+    for (const char* name : s_Names)
+    {
+        std::snprintf(path, sizeof(path), "%s/cpu%u/topology/%s", root, cpu, name);
+        char* end = nullptr;
+        if (ReadSmallFile(path, text))
+        {
+            unsigned long first = std::strtoul(text, &end, 10);
+            if (end != text)
+                return static_cast<unsigned>(first);
+        }
+    }
+    return cpu;
+}
+
+uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
+{
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    uint32_t reported = online > 0 ? static_cast<uint32_t>(online) : 1;
+    if (num_cores == NULL)
+        return reported;
+
+    // Every online processor counts once; a core counts once, with its lowest processor
+    // (the kernel lists only online processors as siblings).
+    const char* root = g_ThreadOsSeams.m_CpuRoot;
+    char path[PATH_MAX];
+    char text[4096];
+    std::snprintf(path, sizeof(path), "%s/online", root);
+    uint32_t logical = 0;
+    uint32_t cores = 0;
+    bool listed =
+        ReadSmallFile(path, text) && ForEachListedCpu(text,
+                                                      [&](unsigned cpu)
+                                                      {
+                                                          ++logical;
+                                                          if (FirstOfCore(root, cpu) == cpu)
+                                                              ++cores;
+                                                      });
+    if (!listed || logical == 0 || cores == 0)
+    {
+        // No topology to read: every processor counts as a core.
+        *num_cores = reported;
+        return reported;
+    }
+    *num_cores = cores;
+    return logical;
+}
+
+uint32_t ThreadGetCurrentProcessor()
+{
+    int cpu = sched_getcpu();
+    return cpu >= 0 ? static_cast<uint32_t>(cpu) : 0;
 }

@@ -1,5 +1,6 @@
-// Thread objects and the queries about the calling thread. Portable interface; the
-// parts that talk to the OS live in win32/thread/thread_win32 and posix/thread/thread_posix.
+// Thread objects, the queries about the calling thread, and creating, configuring, naming
+// and adopting threads. Portable interface; the parts that talk to the OS live in
+// win32/thread/thread_win32 and posix/thread/thread_posix.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,9 @@ typedef void (*ThreadEntryFunc)(void* arg);
 typedef void (*ThreadInitCallbackFunc)(void* arg);
 
 // A thread that the platform layer knows, created or adopted. m_Thread is the OS handle
-// (a HANDLE, or a pthread_t widened to a pointer).
+// (a HANDLE, or a pthread_t widened to a pointer). m_ThreadId is the OS thread id; on
+// POSIX it is the kernel's thread id, which the thread writes itself when it starts (or
+// adopts an object), because POSIX names and prioritises threads by it.
 struct ThreadImpl
 {
     ThreadImpl(ThreadEntryFunc entry, void* arg, void* initCallbackArg,
@@ -45,3 +48,74 @@ const char* ThreadGetName(ThreadImpl* thread);
 const char* ThreadLookupName();
 // The calling thread's OS id.
 uint32_t ThreadGetCurrentId();
+
+// ---- creation, configuration, adoption ----
+
+// Relative priorities, mapped to the OS's below-normal, normal and above-normal.
+enum EThreadPriority : int32_t
+{
+    E_THREAD_PRIORITY_LOW = 0,
+    E_THREAD_PRIORITY_NORMAL = 1,
+    E_THREAD_PRIORITY_HIGH = 2,
+    E_THREAD_PRIORITY_COUNT
+};
+
+// One record of a thread configuration table. A table ends with a record whose m_Name is
+// null; that last record also configures every name that no earlier record matches.
+// Applications that supply their own table lay records out this way.
+struct SThreadConfigEntry
+{
+    const char* m_Name;                    // matched exactly (case-sensitive); null: last record
+    EThreadPriority m_Priority;            // priority given to the thread
+    int32_t m_Processor;                   // processor to bind to, negative for none
+    void* m_InitCallbackArg;               // copied into the thread object
+    ThreadInitCallbackFunc m_InitCallback; // runs first in a created thread, may be null
+};
+
+// Holder of a table; the default one points at the built-in table, whose only record gives
+// every name normal priority, no processor and no init callback.
+struct SThreadConfigTable
+{
+    SThreadConfigTable();
+    const SThreadConfigEntry* m_Entries;
+};
+
+// Creates a thread that runs the name's init callback, then entry(arg). Its handle, name
+// and priority are in place before any of its own code runs. The stack size is rounded as
+// ThreadRoundStackSize says. Returns the object also when creation failed (null m_Thread,
+// asserted).
+ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size);
+// Waits without time limit for a created thread to end, then frees its object.
+void ThreadDestroy(ThreadImpl* thread);
+void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority);
+EThreadPriority ThreadGetPriority(ThreadImpl* thread);
+// Has no effect: processor binding goes through ThreadSetAffinity.
+void ThreadSetProcessor(ThreadImpl* thread, int32_t processor);
+// Stores at most 127 characters of the name, then tells debuggers the whole name.
+void ThreadSetName(ThreadImpl* thread, const char* name);
+// Tells debuggers (and the OS's own thread name, where it keeps one) a thread's name.
+void ThreadAnnounceName(uint32_t thread_id, const char* name);
+// The OS thread id of a thread object (0 when it has no thread).
+uint32_t ThreadGetId(ThreadImpl* thread);
+// The calling thread's stack extent in bytes, as the OS reports it.
+uint32_t ThreadGetStackSize();
+// Gives the calling thread an object named from the table; null (asserted) when it has one.
+ThreadImpl* ThreadAttachCurrent(const char* name);
+// Frees the calling thread's adopted object and clears its slot; nothing without an object.
+void ThreadDetachCurrent();
+// The first record naming the thread, or the last record; never null.
+const SThreadConfigEntry* ThreadFindConfig(const char* name);
+// Names the thread and applies the processor and priority of its name's record.
+void ThreadApplyConfig(ThreadImpl* thread, const char* name);
+// Installs a table for threads created or adopted from now on; it is not copied.
+void ThreadSetConfigTable(const SThreadConfigTable& table);
+
+// Stack size given to a new thread: 4096 for requests up to 4096 (0 included), otherwise
+// the request raised to the next multiple of 4096. 64-bit so the largest requests do not
+// wrap around to 0.
+uint64_t ThreadRoundStackSize(uint32_t requested);
+
+// Maps between EThreadPriority and the OS's relative priority (-1, 0, 1); false for values
+// outside either range. Shared by the per-OS units.
+bool ThreadPriorityToOs(EThreadPriority priority, int32_t* os_priority);
+bool ThreadPriorityFromOs(int32_t os_priority, EThreadPriority* priority);

@@ -1,0 +1,27 @@
+// Binding threads and the process to processors, and how many processors and cores the
+// machine has. Portable interface; implemented by the per-OS thread units.
+#pragma once
+
+#include <cstdint>
+
+#include "common/thread/thread.h"
+
+// Leaves a thread's ideal processor unchanged.
+#define THREAD_AFFINITY_IDEAL_PROCESSOR_ANY (-1)
+
+// Affinity masks: bit n stands for processor n. The OS's masks are pointer-wide, so in a
+// 32-bit process only the low 32 bits take effect and masks read back have them clear.
+
+// Binds the thread to the requested processors that the process may use, and sets its
+// ideal processor (0..63) unless it is THREAD_AFFINITY_IDEAL_PROCESSOR_ANY. An empty
+// result, an ideal processor out of range and OS refusals are asserted.
+void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc);
+// The thread's mask; stores its ideal processor (-1 when it cannot be read) unless the
+// pointer is null.
+uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc);
+void ThreadSetProcessAffinity(uint64_t affinity_mask);
+uint64_t ThreadGetProcessAffinity();
+// Logical processors; with a pointer, also stores the number of processor cores.
+uint32_t ThreadGetNumProcessors(uint32_t* num_cores);
+// The processor that the calling thread runs on.
+uint32_t ThreadGetCurrentProcessor();
