@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/thread/affinity.h"
-#include "support/thread_os_support.h"
+#include "thread_os_support.h"
 #include "thread_test_helpers.h"
 
 static const char* const s_MaskCheck = "affinity_mask != 0";

@@ -8,7 +8,7 @@
 
 #include "common/thread/condition.h"
 #include "common/thread/semaphore.h"
-#include "support/test_support.h"
+#include "test_support.h"
 
 // Long enough for a thread that was not blocked to have gone on; used only to check that
 // something did not happen.

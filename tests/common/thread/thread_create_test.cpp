@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/thread/affinity.h"
-#include "support/thread_os_support.h"
+#include "thread_os_support.h"
 #include "thread_test_helpers.h"
 
 // What a created thread saw of itself, from its init callback and its entry function.

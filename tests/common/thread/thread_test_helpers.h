@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "common/thread/thread.h"
-#include "support/test_support.h"
+#include "test_support.h"
 
 struct SThreadBody
 {
