@@ -286,8 +286,7 @@ void ThreadDetachCurrent()
 // that the thread really has.
 static int ProcessNice()
 {
-    static const int s_Nice = []
-    {
+    static const int s_Nice = [] {
         errno = 0;
         int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
         return errno == 0 ? nice : 0;
@@ -399,12 +398,10 @@ void ThreadSetProcessAffinity(uint64_t affinity_mask)
     CCpuSet set;
     set.SetMask(affinity_mask);
     bool refused = false;
-    bool listed = ForEachProcessThread(
-        [&](pid_t tid)
-        {
-            if (!set.Write(tid) && errno != ESRCH)
-                refused = true;
-        });
+    bool listed = ForEachProcessThread([&](pid_t tid) {
+        if (!set.Write(tid) && errno != ESRCH)
+            refused = true;
+    });
     int ret = listed && !refused ? 1 : FALSE;
     PLATFORM_ASSERT(ret != FALSE);
     // The kernel drops processors that do not exist: keep what it applied.
@@ -542,14 +539,11 @@ uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
     std::snprintf(path, sizeof(path), "%s/online", root);
     uint32_t logical = 0;
     uint32_t cores = 0;
-    bool listed =
-        ReadSmallFile(path, text) && ForEachListedCpu(text,
-                                                      [&](unsigned cpu)
-                                                      {
-                                                          ++logical;
-                                                          if (FirstOfCore(root, cpu) == cpu)
-                                                              ++cores;
-                                                      });
+    bool listed = ReadSmallFile(path, text) && ForEachListedCpu(text, [&](unsigned cpu) {
+                      ++logical;
+                      if (FirstOfCore(root, cpu) == cpu)
+                          ++cores;
+                  });
     if (!listed || logical == 0 || cores == 0)
     {
         // No topology to read: every processor counts as a core.

@@ -18,24 +18,22 @@ TEST_F(ProfilerTest, ThirtyTwoThreadsRegisterAtOnceAndThe33rdFails)
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
     {
-        threads.emplace_back(
-            [&, i]
+        threads.emplace_back([&, i] {
+            const std::string name = "worker " + std::to_string(i);
+            ready.fetch_add(1);
+            while (!go.load())
+                std::this_thread::yield();
+            if (context->RegisterThread(name.c_str()) == 1)
             {
-                const std::string name = "worker " + std::to_string(i);
-                ready.fetch_add(1);
-                while (!go.load())
-                    std::this_thread::yield();
-                if (context->RegisterThread(name.c_str()) == 1)
-                {
-                    ids[i] = context->GetThreadID();
-                    records[i] = context->GetThreadData(int32_t(ids[i]));
-                    EXPECT_STREQ(records[i]->m_Name, name.c_str());
-                }
-                else
-                {
-                    ids[i] = context->PeekThreadID();
-                }
-            });
+                ids[i] = context->GetThreadID();
+                records[i] = context->GetThreadData(int32_t(ids[i]));
+                EXPECT_STREQ(records[i]->m_Name, name.c_str());
+            }
+            else
+            {
+                ids[i] = context->PeekThreadID();
+            }
+        });
     }
     ASSERT_TRUE(WaitUntil([&] { return ready.load() == kThreads; }));
     go.store(true);
@@ -79,18 +77,16 @@ TEST_F(ProfilerTest, OverlappingScopeNamesGetOneIndexEach)
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
     {
-        threads.emplace_back(
-            [&, t]
+        threads.emplace_back([&, t] {
+            while (!go.load())
+                std::this_thread::yield();
+            for (int k = 0; k < kNames * kSitesPerName; ++k)
             {
-                while (!go.load())
-                    std::this_thread::yield();
-                for (int k = 0; k < kNames * kSitesPerName; ++k)
-                {
-                    const int site = (k * 7 + t * 13) % (kNames * kSitesPerName);
-                    const std::string& name = names[size_t(site % kNames)];
-                    EXPECT_GE(context->RegisterScope(&slots[t][site], name.c_str(), 1.0f), 0);
-                }
-            });
+                const int site = (k * 7 + t * 13) % (kNames * kSitesPerName);
+                const std::string& name = names[size_t(site % kNames)];
+                EXPECT_GE(context->RegisterScope(&slots[t][site], name.c_str(), 1.0f), 0);
+            }
+        });
     }
     go.store(true);
     for (std::thread& thread : threads)
@@ -119,31 +115,27 @@ TEST_F(ProfilerTest, ReaderThatSeesTheCountSeesCompleteRecords)
     std::atomic<bool> done{false};
     std::atomic<int> incomplete{0};
     std::atomic<int> highestSeen{0};
-    std::thread reader(
-        [&]
+    std::thread reader([&] {
+        while (!done.load())
         {
-            while (!done.load())
+            const int32_t count = NumThreads();
+            for (int32_t i = 0; i < count; ++i)
             {
-                const int32_t count = NumThreads();
-                for (int32_t i = 0; i < count; ++i)
-                {
-                    const SProfilerThread& record = context->m_Threads[i];
-                    if (record.m_ScopeEntries == nullptr || record.m_ThreadEntries == nullptr ||
-                        record.m_Name[0] != 'w')
-                        incomplete.fetch_add(1);
-                }
-                if (count > highestSeen.load())
-                    highestSeen.store(count);
+                const SProfilerThread& record = context->m_Threads[i];
+                if (record.m_ScopeEntries == nullptr || record.m_ThreadEntries == nullptr ||
+                    record.m_Name[0] != 'w')
+                    incomplete.fetch_add(1);
             }
-        });
+            if (count > highestSeen.load())
+                highestSeen.store(count);
+        }
+    });
     std::vector<std::thread> writers;
     for (int w = 0; w < 4; ++w)
-        writers.emplace_back(
-            [&]
-            {
-                for (int i = 0; i < 8; ++i)
-                    context->CreateThreadData("writer");
-            });
+        writers.emplace_back([&] {
+            for (int i = 0; i < 8; ++i)
+                context->CreateThreadData("writer");
+        });
     for (std::thread& writer : writers)
         writer.join();
     ASSERT_TRUE(WaitUntil([&] { return highestSeen.load() == 32; }));

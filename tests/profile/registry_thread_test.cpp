@@ -61,20 +61,16 @@ TEST_F(ProfilerTest, IdsAndRecordsCountFromTheFirstThreadId)
     SProfilerContext* context = Context();
 
     uint32_t firstId = 0, secondId = 0;
-    OnNewThread(
-        [&]
-        {
-            EXPECT_EQ(context->RegisterThread("first"), 1u);
-            firstId = context->PeekThreadID();
-        });
+    OnNewThread([&] {
+        EXPECT_EQ(context->RegisterThread("first"), 1u);
+        firstId = context->PeekThreadID();
+    });
     EXPECT_EQ(s_CallbackSeen.m_NumThreadsDuringCall, 0);
-    OnNewThread(
-        [&]
-        {
-            EXPECT_EQ(context->PeekThreadID(), 0u);
-            EXPECT_EQ(context->RegisterThread("second"), 1u);
-            secondId = context->GetThreadID();
-        });
+    OnNewThread([&] {
+        EXPECT_EQ(context->PeekThreadID(), 0u);
+        EXPECT_EQ(context->RegisterThread("second"), 1u);
+        secondId = context->GetThreadID();
+    });
     EXPECT_EQ(firstId, 100u);
     EXPECT_EQ(secondId, 101u);
     EXPECT_EQ(NumThreads(), 2);
@@ -107,13 +103,11 @@ TEST_F(ProfilerTest, AutomaticRegistrationUsesTheNameSlot)
     SProfilerContext* context = Context();
     EXPECT_EQ(context->GetThreadName, &ThreadGetCurrentName);
 
-    OnNewThread(
-        [&]
-        {
-            EXPECT_EQ(context->PeekThreadID(), 0u);
-            EXPECT_EQ(context->GetThreadID(), 1u);
-            EXPECT_EQ(context->GetThreadID(), 1u); // no second record
-        });
+    OnNewThread([&] {
+        EXPECT_EQ(context->PeekThreadID(), 0u);
+        EXPECT_EQ(context->GetThreadID(), 1u);
+        EXPECT_EQ(context->GetThreadID(), 1u); // no second record
+    });
     EXPECT_EQ(NumThreads(), 1);
     EXPECT_STREQ(context->m_Threads[0].m_Name,
                  "Unknown Thread (Function temporarily disabled for Win32)");
@@ -152,21 +146,17 @@ TEST_F(ProfilerTest, The33rdRegistrationFailsAndStaysFailed)
     EXPECT_EQ(context->CreateThreadData("one too many"), PROFILER_INVALID_THREAD_ID);
 
     CAssertRecorder recorder;
-    OnNewThread(
-        [&]
-        {
-            EXPECT_EQ(context->RegisterThread("late"), 0u);
-            EXPECT_EQ(context->PeekThreadID(), PROFILER_INVALID_THREAD_ID);
-            EXPECT_EQ(context->GetThreadID(), PROFILER_INVALID_THREAD_ID); // no new attempt
-        });
+    OnNewThread([&] {
+        EXPECT_EQ(context->RegisterThread("late"), 0u);
+        EXPECT_EQ(context->PeekThreadID(), PROFILER_INVALID_THREAD_ID);
+        EXPECT_EQ(context->GetThreadID(), PROFILER_INVALID_THREAD_ID); // no new attempt
+    });
     EXPECT_EQ(recorder.Count(), 0u);
-    OnNewThread(
-        [&]
-        {
-            // The automatic registration fails its check and yields no record.
-            EXPECT_EQ(context->GetThreadData(0), nullptr);
-            EXPECT_TRUE(recorder.Saw("ret == 1"));
-        });
+    OnNewThread([&] {
+        // The automatic registration fails its check and yields no record.
+        EXPECT_EQ(context->GetThreadData(0), nullptr);
+        EXPECT_TRUE(recorder.Saw("ret == 1"));
+    });
     EXPECT_EQ(NumThreads(), 32);
     EXPECT_EQ(m_Allocator.m_Allocations.load(), 64);
 

@@ -140,14 +140,12 @@ bool OsMayRaiseThreadPriority()
 {
     // Probed in a throwaway thread, whose nice value ends with it.
     bool permitted = false;
-    std::thread probe(
-        [&]
-        {
-            id_t tid = static_cast<id_t>(syscall(SYS_gettid));
-            errno = 0;
-            int nice = getpriority(PRIO_PROCESS, tid);
-            permitted = errno == 0 && setpriority(PRIO_PROCESS, tid, nice - 1) == 0;
-        });
+    std::thread probe([&] {
+        id_t tid = static_cast<id_t>(syscall(SYS_gettid));
+        errno = 0;
+        int nice = getpriority(PRIO_PROCESS, tid);
+        permitted = errno == 0 && setpriority(PRIO_PROCESS, tid, nice - 1) == 0;
+    });
     probe.join();
     return permitted;
 }

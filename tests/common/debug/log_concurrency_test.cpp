@@ -30,33 +30,29 @@ TEST(LogConcurrency, LinesOfConcurrentWritersNeverInterleave)
     const std::string padding(150, '.'); // long lines make a torn write likely to show
     std::vector<std::thread> threads;
     for (int writer = 0; writer < writers; ++writer)
-        threads.emplace_back(
-            [&, writer]
-            {
-                char channel[8];
-                std::snprintf(channel, sizeof(channel), "W%d", writer);
-                // Start together (spinning, with a deadline) so that the writes overlap.
-                ready.fetch_add(1);
-                auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-                while (ready.load() < writers && std::chrono::steady_clock::now() < deadline)
-                    std::this_thread::yield();
-                for (int i = 0; i < linesPerWriter; ++i)
-                    LogWrite(E_LOG_WARNING, channel, "src/w.cpp", 7, "%d %d %s", writer, i,
-                             padding.c_str());
-                finished.fetch_add(1);
-            });
-    // Toggles writer 0's entry between "held back" and none; creates and drops others.
-    threads.emplace_back(
-        [&]
-        {
-            for (int round = 0; !stop.load(); ++round)
-            {
-                LogSetChannelSeverity("W0", E_LOG_ERROR);
-                LogSetChannelSeverity(round % 2 ? "Z1" : "Z2", E_LOG_INFO);
-                LogRemoveChannelSeverity("W0");
-                LogRemoveChannelSeverity(round % 2 ? "Z2" : "Z1");
-            }
+        threads.emplace_back([&, writer] {
+            char channel[8];
+            std::snprintf(channel, sizeof(channel), "W%d", writer);
+            // Start together (spinning, with a deadline) so that the writes overlap.
+            ready.fetch_add(1);
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (ready.load() < writers && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+            for (int i = 0; i < linesPerWriter; ++i)
+                LogWrite(E_LOG_WARNING, channel, "src/w.cpp", 7, "%d %d %s", writer, i,
+                         padding.c_str());
+            finished.fetch_add(1);
         });
+    // Toggles writer 0's entry between "held back" and none; creates and drops others.
+    threads.emplace_back([&] {
+        for (int round = 0; !stop.load(); ++round)
+        {
+            LogSetChannelSeverity("W0", E_LOG_ERROR);
+            LogSetChannelSeverity(round % 2 ? "Z1" : "Z2", E_LOG_INFO);
+            LogRemoveChannelSeverity("W0");
+            LogRemoveChannelSeverity(round % 2 ? "Z2" : "Z1");
+        }
+    });
     bool done = WaitUntil([&] { return finished.load() == writers; });
     stop = true;
     for (std::thread& thread : threads)

@@ -268,8 +268,7 @@ TEST(LogOutput, OutputHookDecidesWhetherTheOutputRuns)
     InitToFile(file);
     int hooked = 0;
     LogSetOutputHook(
-        [](LogOutputFunc output, SLogMessage* message, void* user)
-        {
+        [](LogOutputFunc output, SLogMessage* message, void* user) {
             ++*static_cast<int*>(user);
             if (message->m_Severity != E_LOG_INFO)
                 output(message);

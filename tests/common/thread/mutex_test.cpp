@@ -12,13 +12,11 @@ namespace
 bool TryLockFromAnotherThread(ThreadMutex* mutex)
 {
     bool got = false;
-    std::thread other(
-        [&]
-        {
-            got = ThreadMutexTryLock(mutex);
-            if (got)
-                ThreadMutexUnlock(mutex);
-        });
+    std::thread other([&] {
+        got = ThreadMutexTryLock(mutex);
+        if (got)
+            ThreadMutexUnlock(mutex);
+    });
     other.join();
     return got;
 }

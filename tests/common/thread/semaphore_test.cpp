@@ -30,12 +30,10 @@ TEST(ThreadSemaphore, CountsFromTheInitialValue)
     // Three waits return at once; the fourth blocks until another thread signals.
     ThreadSemaphore* three = ThreadSemaphoreCreate(3);
     std::atomic<int> taken{0};
-    std::thread waiter(
-        [&]
-        {
-            for (int wait = 0; wait < 4; ++wait, ++taken)
-                ThreadSemaphoreWait(three);
-        });
+    std::thread waiter([&] {
+        for (int wait = 0; wait < 4; ++wait, ++taken)
+            ThreadSemaphoreWait(three);
+    });
     EXPECT_TRUE(WaitUntil([&] { return taken.load() >= 3; }));
     Settle();
     EXPECT_EQ(taken, 3);
@@ -113,19 +111,17 @@ TEST(ThreadCondition, WakeAllReleasesEveryWaiterEachHoldingTheMutexInTurn)
     auto* fixture = new SConditionFixture;
     const int waiters = 5;
     for (int index = 0; index < waiters; ++index)
-        fixture->m_Threads.emplace_back(
-            [fixture]
-            {
-                CScopedMutexLock hold(fixture->m_Mutex);
-                ++fixture->m_Waiting;
-                while (!fixture->m_Go)
-                    ThreadConditionWait(fixture->m_Condition);
-                if (++fixture->m_Inside != 1) // back with the mutex held: alone in here
-                    ++fixture->m_Overlaps;
-                std::this_thread::yield();
-                --fixture->m_Inside;
-                ++fixture->m_Returned;
-            });
+        fixture->m_Threads.emplace_back([fixture] {
+            CScopedMutexLock hold(fixture->m_Mutex);
+            ++fixture->m_Waiting;
+            while (!fixture->m_Go)
+                ThreadConditionWait(fixture->m_Condition);
+            if (++fixture->m_Inside != 1) // back with the mutex held: alone in here
+                ++fixture->m_Overlaps;
+            std::this_thread::yield();
+            --fixture->m_Inside;
+            ++fixture->m_Returned;
+        });
     // All counted themselves under the mutex, so all are in the wait (or about to loop).
     EXPECT_TRUE(WaitUntil([&] { return fixture->Read(fixture->m_Waiting) == waiters; }));
     {
@@ -142,14 +138,12 @@ TEST(ThreadCondition, WakeOneWithoutWaiterIsNotRemembered)
 {
     auto* fixture = new SConditionFixture;
     ThreadConditionWakeOne(fixture->m_Condition); // nobody waits yet
-    fixture->m_Threads.emplace_back(
-        [fixture]
-        {
-            CScopedMutexLock hold(fixture->m_Mutex);
-            ++fixture->m_Waiting;
-            ThreadConditionWait(fixture->m_Condition);
-            ++fixture->m_Returned;
-        });
+    fixture->m_Threads.emplace_back([fixture] {
+        CScopedMutexLock hold(fixture->m_Mutex);
+        ++fixture->m_Waiting;
+        ThreadConditionWait(fixture->m_Condition);
+        ++fixture->m_Returned;
+    });
     EXPECT_TRUE(WaitUntil([&] { return fixture->Read(fixture->m_Waiting) == 1; }));
     Settle();
     EXPECT_EQ(fixture->Read(fixture->m_Returned), 0);

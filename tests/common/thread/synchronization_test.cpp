@@ -55,17 +55,15 @@ TEST_F(ThreadSeamsTest, RacingFirstAccessAllocatesOneSlotAndKeepsValuesPerThread
     std::vector<std::thread> threads;
     for (int i = 0; i < kThreads; ++i)
     {
-        threads.emplace_back(
-            [&, i]
-            {
-                ready.fetch_add(1);
-                while (!go.load())
-                    std::this_thread::yield();
-                firstRead[i] = TLS_GLOBAL_GET_UINTPTR(g_test_tls_race);
-                TLS_GLOBAL_SET_UINTPTR(g_test_tls_race, 1000 + i);
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                secondRead[i] = TLS_GLOBAL_GET_UINTPTR(g_test_tls_race);
-            });
+        threads.emplace_back([&, i] {
+            ready.fetch_add(1);
+            while (!go.load())
+                std::this_thread::yield();
+            firstRead[i] = TLS_GLOBAL_GET_UINTPTR(g_test_tls_race);
+            TLS_GLOBAL_SET_UINTPTR(g_test_tls_race, 1000 + i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            secondRead[i] = TLS_GLOBAL_GET_UINTPTR(g_test_tls_race);
+        });
     }
     ASSERT_TRUE(WaitUntil([&] { return ready.load() == kThreads; }));
     go.store(true);
@@ -141,16 +139,14 @@ TEST(Spinlock, MutualExclusionUnderContention)
     long counter = 0;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back(
-            [&]
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i)
             {
-                for (int i = 0; i < 20000; ++i)
-                {
-                    ThreadSpinlockLock(spinlock);
-                    counter = counter + 1;
-                    ThreadSpinlockUnlock(spinlock);
-                }
-            });
+                ThreadSpinlockLock(spinlock);
+                counter = counter + 1;
+                ThreadSpinlockUnlock(spinlock);
+            }
+        });
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(counter, 80000);

@@ -121,8 +121,7 @@ TEST(ThreadName, LongNamesAreStoredCutWhileTheOsIsToldAsMuchAsItKeeps)
     const std::string stored = full.substr(0, 127);
     const std::string os_kept = full.substr(0, std::min(full.size(), OsThreadNameLimit()));
     // Windows before 10 keeps no thread description to compare.
-    auto check_os_name = [&](const std::string& os_name)
-    {
+    auto check_os_name = [&](const std::string& os_name) {
         if (!os_name.empty() || OsThreadNameLimit() != static_cast<size_t>(-1))
         {
             EXPECT_EQ(os_name, os_kept);
@@ -131,13 +130,12 @@ TEST(ThreadName, LongNamesAreStoredCutWhileTheOsIsToldAsMuchAsItKeeps)
 
     std::string seen, os_seen;
     SGate named, gate;
-    SThreadBody body{[&]
-                     {
-                         seen = ThreadGetCurrentName();
-                         os_seen = OsCurrentThreadName();
-                         named.Open();
-                         gate.Wait();
-                     }};
+    SThreadBody body{[&] {
+        seen = ThreadGetCurrentName();
+        os_seen = OsCurrentThreadName();
+        named.Open();
+        gate.Wait();
+    }};
     ThreadImpl* thread = CreateThreadRunning(full.c_str(), &body);
     EXPECT_EQ(std::string(ThreadGetName(thread)), stored);
     // Announcing to another thread (raised without a debugger: the process goes on).
@@ -150,40 +148,36 @@ TEST(ThreadName, LongNamesAreStoredCutWhileTheOsIsToldAsMuchAsItKeeps)
     EXPECT_EQ(seen, stored);
     check_os_name(os_seen);
 
-    std::thread foreign(
-        [&]
-        {
-            EXPECT_STREQ(ThreadGetCurrentName(), THREAD_UNKNOWN_NAME);
-            ThreadAttachCurrent(full.c_str());
-            EXPECT_EQ(std::string(ThreadGetCurrentName()), stored);
-            check_os_name(OsCurrentThreadName());
-            ThreadDetachCurrent();
-            EXPECT_STREQ(ThreadGetCurrentName(), THREAD_UNKNOWN_NAME);
-        });
+    std::thread foreign([&] {
+        EXPECT_STREQ(ThreadGetCurrentName(), THREAD_UNKNOWN_NAME);
+        ThreadAttachCurrent(full.c_str());
+        EXPECT_EQ(std::string(ThreadGetCurrentName()), stored);
+        check_os_name(OsCurrentThreadName());
+        ThreadDetachCurrent();
+        EXPECT_STREQ(ThreadGetCurrentName(), THREAD_UNKNOWN_NAME);
+    });
     foreign.join();
 }
 
 TEST(ThreadAdoption, SecondAttachAssertsAndKeepsTheFirstObject)
 {
     CAssertRecorder recorder;
-    std::thread foreign(
-        [&]
-        {
-            ThreadDetachCurrent(); // no object: nothing happens
-            EXPECT_EQ(ThreadGetCurrent(), nullptr);
-            ThreadImpl* first = ThreadAttachCurrent("First");
-            ASSERT_NE(first, nullptr);
-            EXPECT_EQ(ThreadGetId(first), ThreadGetCurrentId());
-            EXPECT_EQ(recorder.Count(), 0u);
+    std::thread foreign([&] {
+        ThreadDetachCurrent(); // no object: nothing happens
+        EXPECT_EQ(ThreadGetCurrent(), nullptr);
+        ThreadImpl* first = ThreadAttachCurrent("First");
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(ThreadGetId(first), ThreadGetCurrentId());
+        EXPECT_EQ(recorder.Count(), 0u);
 
-            EXPECT_EQ(ThreadAttachCurrent("Second"), nullptr);
-            ASSERT_EQ(recorder.Count(), 1u);
-            EXPECT_EQ(recorder.Records()[0].m_Expression, "thread == NULL");
-            EXPECT_EQ(ThreadGetCurrent(), first);
-            EXPECT_STREQ(ThreadGetCurrentName(), "First");
-            ThreadDetachCurrent();
-            EXPECT_EQ(ThreadGetCurrent(), nullptr);
-        });
+        EXPECT_EQ(ThreadAttachCurrent("Second"), nullptr);
+        ASSERT_EQ(recorder.Count(), 1u);
+        EXPECT_EQ(recorder.Records()[0].m_Expression, "thread == NULL");
+        EXPECT_EQ(ThreadGetCurrent(), first);
+        EXPECT_STREQ(ThreadGetCurrentName(), "First");
+        ThreadDetachCurrent();
+        EXPECT_EQ(ThreadGetCurrent(), nullptr);
+    });
     foreign.join();
     EXPECT_EQ(recorder.Count(), 1u);
 }
@@ -192,11 +186,10 @@ TEST(ThreadAdoption, DetachingACreatedThreadAssertsKeepsItsObjectAndExitsWithZer
 {
     CAssertRecorder recorder;
     bool cleared = false;
-    SThreadBody body{[&]
-                     {
-                         ThreadDetachCurrent();
-                         cleared = ThreadGetCurrent() == nullptr;
-                     }};
+    SThreadBody body{[&] {
+        ThreadDetachCurrent();
+        cleared = ThreadGetCurrent() == nullptr;
+    }};
     ThreadImpl* thread = CreateThreadRunning("Created", &body);
     uint32_t exit_code = 1;
     ASSERT_TRUE(OsTakeThreadExitCode(thread, &exit_code));
@@ -242,16 +235,14 @@ TEST(ThreadAdoption, AnAdoptedObjectStandsForItsThreadWhenUsedFromAnother)
     ThreadImpl* object = nullptr;
     int own_priority = -1;
     uint64_t own_affinity = 0;
-    std::thread worker(
-        [&]
-        {
-            object = ThreadAttachCurrent("Adopted");
-            adopted.Open();
-            done.Wait();
-            own_priority = ThreadGetPriority(ThreadGetCurrent());
-            own_affinity = ThreadGetAffinity(ThreadGetCurrent(), nullptr);
-            ThreadDetachCurrent();
-        });
+    std::thread worker([&] {
+        object = ThreadAttachCurrent("Adopted");
+        adopted.Open();
+        done.Wait();
+        own_priority = ThreadGetPriority(ThreadGetCurrent());
+        own_affinity = ThreadGetAffinity(ThreadGetCurrent(), nullptr);
+        ThreadDetachCurrent();
+    });
     ASSERT_TRUE(adopted.Wait());
     ThreadSetPriority(object, E_THREAD_PRIORITY_LOW);
     ThreadSetAffinity(object, lowest, THREAD_AFFINITY_IDEAL_PROCESSOR_ANY);

@@ -36,8 +36,7 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
     s_InitsInPlace = 0;
     s_EntriesInPlace = 0;
     const int per_creator = 150;
-    auto create = [&](int creator)
-    {
+    auto create = [&](int creator) {
         for (int index = 0; index < per_creator; ++index)
         {
             std::string name = "Stress" + std::to_string(creator) + "-" + std::to_string(index);
@@ -59,14 +58,12 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
     {
         std::vector<std::thread> threads;
         for (int index = 0; index < 4; ++index)
-            threads.emplace_back(
-                [&, index]
-                {
-                    std::string name = "Foreign" + std::to_string(index);
-                    adopted += ThreadAttachCurrent(name.c_str()) != nullptr && InPlace(name);
-                    ThreadDetachCurrent();
-                    adopted -= ThreadGetCurrent() != nullptr;
-                });
+            threads.emplace_back([&, index] {
+                std::string name = "Foreign" + std::to_string(index);
+                adopted += ThreadAttachCurrent(name.c_str()) != nullptr && InPlace(name);
+                ThreadDetachCurrent();
+                adopted -= ThreadGetCurrent() != nullptr;
+            });
         for (std::thread& thread : threads)
             thread.join();
     }
