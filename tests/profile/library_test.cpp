@@ -2,6 +2,7 @@
 // documented layout, its state straight after load, and a second module that shares it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -31,33 +32,23 @@ size_t Offset(size_t offset32, size_t offset64)
 
 } // namespace
 
-TEST(Library, OneRecordAtOneAddressFromEveryThread)
+TEST(Library, OneRecordReadThroughRawOffsetsFromEveryThread)
 {
-    SProfilerContext* const mine = GetProfiler();
+    SProfilerContext* const context = GetProfiler();
     std::vector<SProfilerContext*> seen(8, nullptr);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < seen.size(); ++i)
         threads.emplace_back([&seen, i] { seen[i] = GetProfiler(); });
     for (std::thread& thread : threads)
         thread.join();
-    for (SProfilerContext* address : seen)
-        EXPECT_EQ(address, mine);
-    EXPECT_EQ(GetProfiler(), mine);
-}
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), context), 8);
 
-TEST(Library, StateAfterLoadReadThroughRawOffsets)
-{
-    const SProfilerContext* context = GetProfiler();
+    // The state straight after load, read where a separately built client reads it.
     const void* raw = context;
     EXPECT_EQ(sizeof(SProfilerContext), Offset(140396, 140968));
     EXPECT_EQ(ReadAt<uint32_t>(raw, Offset(24, 28)), 1u);           // m_Constructed
     EXPECT_EQ(ReadAt<int32_t>(raw, Offset(140392, 140960)), 0);     // module count
     EXPECT_EQ(ReadAt<void*>(raw, Offset(140092, 140360)), nullptr); // m_BigLock
-    EXPECT_EQ(ReadAt<int32_t>(raw, Offset(12, 16)), 0);             // m_NumThreads
-    EXPECT_EQ(ReadAt<int32_t>(raw, Offset(20, 24)), 0);             // m_NumScopes
-    EXPECT_EQ(ReadAt<uint32_t>(raw, Offset(140088, 140356)), 0u);   // m_Flags
-
-    // Ten filled slots in order: slot 7 is RegisterScope, slot 10 GetThreadName.
     const size_t table = Offset(140096, 140368);
     for (size_t slot = 0; slot < 10; ++slot)
         EXPECT_NE(ReadAt<const void*>(raw, table + slot * sizeof(void*)), nullptr) << slot + 1;
@@ -65,8 +56,7 @@ TEST(Library, StateAfterLoadReadThroughRawOffsets)
               context->RegisterScope);
     EXPECT_EQ(ReadAt<ProfilerGetThreadNameFunc>(raw, table + 9 * sizeof(void*)),
               context->GetThreadName);
-    // The thread records and the module table sit where clients look for them.
-    EXPECT_EQ(reinterpret_cast<const char*>(&context->m_Threads[1].m_Name) -
+    EXPECT_EQ(reinterpret_cast<const char*>(context->m_Threads[1].m_Name) -
                   static_cast<const char*>(raw),
               static_cast<ptrdiff_t>(Offset(28 + 280 + 16, 32 + 288 + 24)));
     EXPECT_EQ(reinterpret_cast<const char*>(&context->m_ProfilerLoadedProfilerModules[1]) -
