@@ -1,11 +1,13 @@
 // The thread object queries about the calling thread, and the per-name configuration
-// table, naming, stack-size rounding and priority mapping of the thread layer. Portable;
-// creating, adopting and the calls that take an OS handle live in the per-OS thread unit.
+// table, naming, stack-size rounding, priority mapping and adoption of the thread layer.
+// Portable: creating, the calls that take an OS handle and the OS's side of adoption
+// (platform/os.h) live in the per-OS thread unit.
 #include "common/thread/thread.h"
 
 #include <cstring>
 
 #include "common/debug/assert.h"
+#include "platform/os.h"
 
 TLS_GLOBAL_DEFINE(g_current_thread);
 
@@ -126,4 +128,34 @@ bool ThreadPriorityFromOs(int32_t os_priority, EThreadPriority* priority)
         }
     }
     return false;
+}
+
+// ---- adoption ----
+
+ThreadImpl* ThreadAttachCurrent(const char* name)
+{
+    ThreadImpl* thread = ThreadGetCurrent();
+    PLATFORM_ASSERT(thread == NULL);
+    if (thread != NULL)
+        return NULL;
+
+    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
+    OsThreadAdoptCurrent(thread);
+    ThreadApplyConfig(thread, name);
+    return thread;
+}
+
+void ThreadDetachCurrent()
+{
+    ThreadImpl* thread_impl = ThreadGetCurrent();
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
+    if (thread_impl == NULL)
+        return;
+    // A created thread's object belongs to whoever calls ThreadDestroy on it.
+    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
+    if (thread_impl->m_Entry != NULL)
+        return;
+    OsThreadReleaseAdopted(thread_impl);
+    delete thread_impl;
 }

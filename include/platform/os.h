@@ -35,3 +35,13 @@ void OsAlignedFree(void* block);
 // runs the module's static destructors before it returns.
 void* OsModuleLoad(const char* path);
 void OsModuleUnload(void* module);
+
+// ---- the OS steps of the thread layer, implemented by the per-OS thread units ----
+
+struct ThreadImpl;
+
+// Fills an adopted object's m_Thread with a handle that stands for the calling thread from
+// any thread, and its m_ThreadId with the calling thread's id.
+void OsThreadAdoptCurrent(ThreadImpl* thread);
+// Gives back what OsThreadAdoptCurrent took from the OS, before the object is freed.
+void OsThreadReleaseAdopted(ThreadImpl* thread);

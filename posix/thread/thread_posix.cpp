@@ -21,6 +21,7 @@
 #include "common/debug/assert.h"
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
+#include "platform/os.h"
 
 SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu"};
 
@@ -248,32 +249,16 @@ void ThreadDestroy(ThreadImpl* thread)
 
 // ---- adoption ----
 
-ThreadImpl* ThreadAttachCurrent(const char* name)
+void OsThreadAdoptCurrent(ThreadImpl* thread)
 {
-    ThreadImpl* thread = ThreadGetCurrent();
-    PLATFORM_ASSERT(thread == NULL);
-    if (thread != NULL)
-        return NULL;
-
-    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
     // pthread_self stands for this thread from any thread, unlike a Windows pseudo-handle.
     thread->m_Thread = WidenHandle(pthread_self());
     thread->m_ThreadId = ThreadGetCurrentId();
-    ThreadApplyConfig(thread, name);
-    return thread;
 }
 
-void ThreadDetachCurrent()
+void OsThreadReleaseAdopted(ThreadImpl* /*thread*/)
 {
-    ThreadImpl* thread_impl = ThreadGetCurrent();
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
-    if (thread_impl == NULL)
-        return;
-    // A created thread's object belongs to whoever calls ThreadDestroy on it.
-    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
-    if (thread_impl->m_Entry == NULL)
-        delete thread_impl;
+    // Adoption took nothing that must be given back.
 }
 
 // ---- priorities ----

@@ -10,6 +10,7 @@
 #include "common/debug/assert.h"
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
+#include "platform/os.h"
 
 SThreadOsSeams g_ThreadOsSeams = {&GetLogicalProcessorInformation};
 
@@ -72,15 +73,8 @@ void ThreadDestroy(ThreadImpl* thread)
 
 // ---- adoption ----
 
-ThreadImpl* ThreadAttachCurrent(const char* name)
+void OsThreadAdoptCurrent(ThreadImpl* thread)
 {
-    ThreadImpl* thread = ThreadGetCurrent();
-    PLATFORM_ASSERT(thread == NULL);
-    if (thread != NULL)
-        return NULL;
-
-    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
     // GetCurrentThread's pseudo-handle stands for whichever thread uses it, so priority and
     // affinity calls made on this object from another thread would act on that thread. A
     // real handle, closed on detachment, stands for this thread from anywhere.
@@ -91,23 +85,12 @@ ThreadImpl* ThreadAttachCurrent(const char* name)
     else
         thread->m_Thread = GetCurrentThread();
     thread->m_ThreadId = GetCurrentThreadId();
-    ThreadApplyConfig(thread, name);
-    return thread;
 }
 
-void ThreadDetachCurrent()
+void OsThreadReleaseAdopted(ThreadImpl* thread)
 {
-    ThreadImpl* thread_impl = ThreadGetCurrent();
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
-    if (thread_impl == NULL)
-        return;
-    // A created thread's object belongs to whoever calls ThreadDestroy on it.
-    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
-    if (thread_impl->m_Entry != NULL)
-        return;
-    if (thread_impl->m_Thread != NULL && thread_impl->m_Thread != GetCurrentThread())
-        CloseHandle(thread_impl->m_Thread);
-    delete thread_impl;
+    if (thread->m_Thread != NULL && thread->m_Thread != GetCurrentThread())
+        CloseHandle(thread->m_Thread);
 }
 
 // ---- priorities ----
