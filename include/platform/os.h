@@ -45,3 +45,7 @@ struct ThreadImpl;
 void OsThreadAdoptCurrent(ThreadImpl* thread);
 // Gives back what OsThreadAdoptCurrent took from the OS, before the object is freed.
 void OsThreadReleaseAdopted(ThreadImpl* thread);
+// Sets a thread's priority relative to normal (-1, 0, 1); a refusal is not reported.
+void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority);
+// Reads a thread's priority relative to normal; false when it cannot be read.
+bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority);

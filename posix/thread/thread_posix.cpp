@@ -182,10 +182,7 @@ static void* ThreadStartRoutine(void* param)
     sem_destroy(&start->m_Released);
     delete start;
 
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
-    if (thread->m_InitCallback != NULL)
-        thread->m_InitCallback(thread->m_InitCallbackArg);
-    thread->m_Entry(thread->m_Arg);
+    ThreadRunCreated(thread);
     return nullptr; // the exit code: always 0
 }
 
@@ -197,11 +194,8 @@ static size_t StackSizeFor(uint32_t requested, const pthread_attr_t* attributes)
 {
     size_t size = 0;
     pthread_attr_getstacksize(attributes, &size);
-    uint64_t rounded = ThreadRoundStackSize(requested);
-    uint64_t largest = static_cast<uint64_t>(SIZE_MAX) & ~static_cast<uint64_t>(4095);
-    if (rounded > largest)
-        rounded = largest;
-    return rounded > size ? static_cast<size_t>(rounded) : size;
+    size_t rounded = ThreadStackSizeToOs(requested);
+    return rounded > size ? rounded : size;
 }
 
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size)
@@ -279,36 +273,23 @@ static int ProcessNice()
     return s_Nice;
 }
 
-void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority)
+void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority)
 {
-    int32_t os_priority = 0;
-    if (!ThreadPriorityToOs(priority, &os_priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return;
-    }
     // Id 0 would mean the calling thread to setpriority: an object without a thread has none.
     if (thread->m_ThreadId != 0)
         setpriority(PRIO_PROCESS, thread->m_ThreadId, ProcessNice() - os_priority);
 }
 
-EThreadPriority ThreadGetPriority(ThreadImpl* thread)
+bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority)
 {
+    if (thread->m_ThreadId == 0)
+        return false;
     errno = 0;
-    int nice = thread->m_ThreadId != 0 ? getpriority(PRIO_PROCESS, thread->m_ThreadId) : 0;
-    EThreadPriority priority = E_THREAD_PRIORITY_NORMAL;
-    if (thread->m_ThreadId == 0 || errno != 0 ||
-        !ThreadPriorityFromOs(ProcessNice() - nice, &priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return E_THREAD_PRIORITY_NORMAL;
-    }
-    return priority;
-}
-
-void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
-{
-    // No effect: binding goes through ThreadSetAffinity.
+    int nice = getpriority(PRIO_PROCESS, thread->m_ThreadId);
+    if (errno != 0)
+        return false;
+    *os_priority = ProcessNice() - nice;
+    return true;
 }
 
 // ---- naming ----

@@ -28,11 +28,7 @@ uint32_t ThreadGetId(ThreadImpl* thread)
 
 static DWORD WINAPI ThreadStartRoutine(LPVOID param)
 {
-    auto* thread = static_cast<ThreadImpl*>(param);
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
-    if (thread->m_InitCallback != NULL)
-        thread->m_InitCallback(thread->m_InitCallbackArg);
-    thread->m_Entry(thread->m_Arg);
+    ThreadRunCreated(static_cast<ThreadImpl*>(param));
     return 0; // the exit code, whatever the entry function did
 }
 
@@ -41,11 +37,8 @@ ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uin
     const SThreadConfigEntry* config = ThreadFindConfig(name);
     auto* thread = new ThreadImpl(entry, arg, config->m_InitCallbackArg, config->m_InitCallback);
 
-    // The size is the stack committed at first; requests too large for the address space
-    // are left for CreateThread to refuse.
-    uint64_t rounded = ThreadRoundStackSize(stack_size);
-    uint64_t largest = static_cast<uint64_t>(SIZE_MAX) & ~static_cast<uint64_t>(4095);
-    SIZE_T stack = static_cast<SIZE_T>(rounded < largest ? rounded : largest);
+    // The size is the stack committed at first.
+    SIZE_T stack = ThreadStackSizeToOs(stack_size);
 
     // Created suspended, so that its handle, name and priority are in place before its init
     // callback or entry function can look at them.
@@ -95,32 +88,15 @@ void OsThreadReleaseAdopted(ThreadImpl* thread)
 
 // ---- priorities ----
 
-void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority)
+void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority)
 {
-    int32_t os_priority = 0;
-    if (!ThreadPriorityToOs(priority, &os_priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return;
-    }
     SetThreadPriority(thread->m_Thread, os_priority); // a refusal is not reported
 }
 
-EThreadPriority ThreadGetPriority(ThreadImpl* thread)
+bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority)
 {
-    // THREAD_PRIORITY_ERROR_RETURN maps to no EThreadPriority either.
-    EThreadPriority priority = E_THREAD_PRIORITY_NORMAL;
-    if (!ThreadPriorityFromOs(GetThreadPriority(thread->m_Thread), &priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return E_THREAD_PRIORITY_NORMAL;
-    }
-    return priority;
-}
-
-void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
-{
-    // No effect: binding goes through ThreadSetAffinity.
+    *os_priority = GetThreadPriority(thread->m_Thread);
+    return *os_priority != THREAD_PRIORITY_ERROR_RETURN;
 }
 
 // ---- naming ----
