@@ -49,3 +49,8 @@ void OsThreadReleaseAdopted(ThreadImpl* thread);
 void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority);
 // Reads a thread's priority relative to normal; false when it cannot be read.
 bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority);
+// Binds a thread to the processors of a non-empty mask; returns the previous mask, or 0
+// when the OS refuses.
+uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask);
+// Sets a thread's ideal processor (0..63); returns the previous one, or -1 when refused.
+int OsThreadSetIdealProcessor(ThreadImpl* thread, int32_t ideal_proc);

@@ -375,36 +375,24 @@ void ThreadSetProcessAffinity(uint64_t affinity_mask)
         s_ProcessMask.store(set.Mask());
 }
 
-void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc)
+uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask)
 {
-    PLATFORM_ASSERT(affinity_mask != 0);
-    PLATFORM_ASSERT(ideal_proc == THREAD_AFFINITY_IDEAL_PROCESSOR_ANY ||
-                    (ideal_proc >= 0 && ideal_proc <= 63));
-
-    affinity_mask &= ThreadGetProcessAffinity();
-    PLATFORM_ASSERT(affinity_mask != 0);
-
-    // prev_mask stays 0 when the kernel refuses, as SetThreadAffinityMask's result does.
-    // Id 0 would mean the calling thread: an object without a thread has none.
-    uint64_t prev_mask = 0;
+    // 0 when the kernel refuses, as SetThreadAffinityMask's result is. Id 0 would mean the
+    // calling thread: an object without a thread has none.
     CCpuSet set;
     pid_t tid = static_cast<pid_t>(thread->m_ThreadId);
-    if (tid != 0 && set.Read(tid))
-    {
-        uint64_t previous = set.Mask();
-        set.SetMask(affinity_mask);
-        if (set.Write(tid))
-            prev_mask = previous;
-    }
-    PLATFORM_ASSERT(prev_mask != 0);
+    if (tid == 0 || !set.Read(tid))
+        return 0;
+    uint64_t previous = set.Mask();
+    set.SetMask(affinity_mask);
+    return set.Write(tid) ? previous : 0;
+}
 
-    if (ideal_proc != THREAD_AFFINITY_IDEAL_PROCESSOR_ANY)
-    {
-        // Linux schedules without an ideal processor: the request is refused, as Windows
-        // refuses an ideal processor that it cannot set.
-        int ret = -1;
-        PLATFORM_ASSERT(ret != -1);
-    }
+int OsThreadSetIdealProcessor(ThreadImpl* /*thread*/, int32_t /*ideal_proc*/)
+{
+    // Linux schedules without an ideal processor: the request is refused, as Windows
+    // refuses an ideal processor that it cannot set.
+    return -1;
 }
 
 uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc)

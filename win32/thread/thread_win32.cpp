@@ -208,27 +208,15 @@ static DWORD_PTR ProcessMask()
     return process_mask;
 }
 
-void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc)
+uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask)
 {
-    PLATFORM_ASSERT(affinity_mask != 0);
-    PLATFORM_ASSERT(ideal_proc == THREAD_AFFINITY_IDEAL_PROCESSOR_ANY ||
-                    (ideal_proc >= 0 && ideal_proc <= 63));
+    return SetThreadAffinityMask(thread->m_Thread, static_cast<DWORD_PTR>(affinity_mask));
+}
 
-    // A thread may only take processors of its process; bits beyond the OS mask's width
-    // drop out here.
-    affinity_mask &= ProcessMask();
-    PLATFORM_ASSERT(affinity_mask != 0);
-
-    DWORD_PTR prev_mask =
-        SetThreadAffinityMask(thread->m_Thread, static_cast<DWORD_PTR>(affinity_mask));
-    PLATFORM_ASSERT(prev_mask != 0);
-
-    if (ideal_proc != THREAD_AFFINITY_IDEAL_PROCESSOR_ANY)
-    {
-        int ret = static_cast<int>(
-            SetThreadIdealProcessor(thread->m_Thread, static_cast<DWORD>(ideal_proc)));
-        PLATFORM_ASSERT(ret != -1);
-    }
+int OsThreadSetIdealProcessor(ThreadImpl* thread, int32_t ideal_proc)
+{
+    return static_cast<int>(
+        SetThreadIdealProcessor(thread->m_Thread, static_cast<DWORD>(ideal_proc)));
 }
 
 uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc)
