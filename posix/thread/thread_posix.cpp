@@ -1,6 +1,7 @@
-// Thread creation, adoption, naming, priorities, affinity and processor information on
-// POSIX (Linux): pthreads, per-thread nice values, sched_setaffinity and the sysfs CPU
-// topology. Per-OS; the portable half of the thread layer is common/thread/thread.cpp.
+// Thread creation, naming, affinity and processor information on POSIX (Linux), and the
+// OS's side of adoption, priorities and binding (platform/os.h): pthreads, per-thread nice
+// values, sched_setaffinity and the sysfs CPU topology. Per-OS; the portable half of the
+// thread layer is common/thread/thread.cpp and common/thread/affinity.cpp.
 #include "thread_posix.h"
 
 #include <atomic>

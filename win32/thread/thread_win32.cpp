@@ -1,6 +1,7 @@
-// Thread creation, adoption, naming (the debugger's thread-naming exception and the thread
-// description), priorities, affinity and processor information on Windows. Per-OS; the
-// portable half of the thread layer is common/thread/thread.cpp.
+// Thread creation, naming (the debugger's thread-naming exception and the thread
+// description), affinity and processor information on Windows, and the OS's side of
+// adoption, priorities and binding (platform/os.h). Per-OS; the portable half of the
+// thread layer is common/thread/thread.cpp and common/thread/affinity.cpp.
 #include "thread_win32.h"
 
 #include <bit>
