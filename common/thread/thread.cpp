@@ -1,11 +1,14 @@
 // The thread object queries about the calling thread, and the per-name configuration
-// table, naming, stack-size rounding and priority mapping of the thread layer. Portable;
-// creating, adopting and the calls that take an OS handle live in the per-OS thread unit.
+// table, naming, stack sizes, priorities, adoption and the run of a created thread's own
+// code. Portable: creation and the OS's side of each call (platform/os.h) live in the
+// per-OS thread unit.
 #include "common/thread/thread.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "common/debug/assert.h"
+#include "platform/os.h"
 
 TLS_GLOBAL_DEFINE(g_current_thread);
 
@@ -98,6 +101,13 @@ uint64_t ThreadRoundStackSize(uint32_t requested)
     return (static_cast<uint64_t>(requested) + page - 1) / page * page;
 }
 
+size_t ThreadStackSizeToOs(uint32_t requested)
+{
+    const uint64_t largest = static_cast<uint64_t>(SIZE_MAX) & ~static_cast<uint64_t>(4095);
+    const uint64_t rounded = ThreadRoundStackSize(requested);
+    return static_cast<size_t>(rounded < largest ? rounded : largest);
+}
+
 // OS relative priority of each EThreadPriority.
 static const int32_t s_OsPriority[] = {
     -1, // E_THREAD_PRIORITY_LOW: below normal
@@ -107,23 +117,71 @@ static const int32_t s_OsPriority[] = {
 static_assert(ARRAY_LENGTH(s_OsPriority) == E_THREAD_PRIORITY_COUNT,
               "one OS priority per EThreadPriority");
 
-bool ThreadPriorityToOs(EThreadPriority priority, int32_t* os_priority)
+void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority)
 {
     if (priority < 0 || priority >= E_THREAD_PRIORITY_COUNT)
-        return false;
-    *os_priority = s_OsPriority[priority];
-    return true;
+    {
+        PLATFORM_ASSERT(false && "This should not happen!");
+        return;
+    }
+    OsThreadSetPriority(thread, s_OsPriority[priority]);
 }
 
-bool ThreadPriorityFromOs(int32_t os_priority, EThreadPriority* priority)
+EThreadPriority ThreadGetPriority(ThreadImpl* thread)
 {
-    for (int32_t value = 0; value < E_THREAD_PRIORITY_COUNT; ++value)
+    int32_t os_priority = 0;
+    if (OsThreadGetPriority(thread, &os_priority))
     {
-        if (s_OsPriority[value] == os_priority)
+        for (int32_t value = 0; value < E_THREAD_PRIORITY_COUNT; ++value)
         {
-            *priority = static_cast<EThreadPriority>(value);
-            return true;
+            if (s_OsPriority[value] == os_priority)
+                return static_cast<EThreadPriority>(value);
         }
     }
-    return false;
+    // Unreadable, or a priority that no EThreadPriority maps to.
+    PLATFORM_ASSERT(false && "This should not happen!");
+    return E_THREAD_PRIORITY_NORMAL;
+}
+
+void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
+{
+    // No effect: binding goes through ThreadSetAffinity.
+}
+
+// ---- created and adopted threads ----
+
+void ThreadRunCreated(ThreadImpl* thread)
+{
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
+    if (thread->m_InitCallback != NULL)
+        thread->m_InitCallback(thread->m_InitCallbackArg);
+    thread->m_Entry(thread->m_Arg);
+}
+
+ThreadImpl* ThreadAttachCurrent(const char* name)
+{
+    ThreadImpl* thread = ThreadGetCurrent();
+    PLATFORM_ASSERT(thread == NULL);
+    if (thread != NULL)
+        return NULL;
+
+    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
+    OsThreadAdoptCurrent(thread);
+    ThreadApplyConfig(thread, name);
+    return thread;
+}
+
+void ThreadDetachCurrent()
+{
+    ThreadImpl* thread_impl = ThreadGetCurrent();
+    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
+    if (thread_impl == NULL)
+        return;
+    // A created thread's object belongs to whoever calls ThreadDestroy on it.
+    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
+    if (thread_impl->m_Entry != NULL)
+        return;
+    OsThreadReleaseAdopted(thread_impl);
+    delete thread_impl;
 }

@@ -35,3 +35,22 @@ void OsAlignedFree(void* block);
 // runs the module's static destructors before it returns.
 void* OsModuleLoad(const char* path);
 void OsModuleUnload(void* module);
+
+// ---- the OS steps of the thread layer, implemented by the per-OS thread units ----
+
+struct ThreadImpl;
+
+// Fills an adopted object's m_Thread with a handle that stands for the calling thread from
+// any thread, and its m_ThreadId with the calling thread's id.
+void OsThreadAdoptCurrent(ThreadImpl* thread);
+// Gives back what OsThreadAdoptCurrent took from the OS, before the object is freed.
+void OsThreadReleaseAdopted(ThreadImpl* thread);
+// Sets a thread's priority relative to normal (-1, 0, 1); a refusal is not reported.
+void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority);
+// Reads a thread's priority relative to normal; false when it cannot be read.
+bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority);
+// Binds a thread to the processors of a non-empty mask; returns the previous mask, or 0
+// when the OS refuses.
+uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask);
+// Sets a thread's ideal processor (0..63); returns the previous one, or -1 when refused.
+int OsThreadSetIdealProcessor(ThreadImpl* thread, int32_t ideal_proc);

@@ -1,6 +1,7 @@
 // The mutex, semaphore and condition variable on POSIX: a recursive pthread mutex in the
 // ThreadMutex storage (matching the critical section's recursion for its owner), an unnamed
-// sem_t and a pthread_cond_t waiting on the bound mutex. Per-OS.
+// sem_t and a pthread_cond_t waiting on the bound mutex. Per-OS; ThreadMutexCreate is
+// portable (common/thread/mutex.cpp).
 #include "common/thread/mutex.h"
 
 #include <cerrno>
@@ -21,14 +22,6 @@ static_assert(alignof(pthread_mutex_t) <= alignof(ThreadMutex), "ThreadMutex ali
 static pthread_mutex_t* OsMutex(ThreadMutex* mutex)
 {
     return reinterpret_cast<pthread_mutex_t*>(mutex->m_CriticalSection);
-}
-
-ThreadMutex* ThreadMutexCreate()
-{
-    auto* mutex = static_cast<ThreadMutex*>(::operator new(sizeof(ThreadMutex)));
-    ThreadMutexInit(mutex);
-    mutex->m_Owned = 0;
-    return mutex;
 }
 
 ThreadMutex* ThreadMutexInit(ThreadMutex* mutex)

@@ -1,6 +1,7 @@
-// Thread creation, adoption, naming, priorities, affinity and processor information on
-// POSIX (Linux): pthreads, per-thread nice values, sched_setaffinity and the sysfs CPU
-// topology. Per-OS; the portable half of the thread layer is common/thread/thread.cpp.
+// Thread creation, naming, affinity and processor information on POSIX (Linux), and the
+// OS's side of adoption, priorities and binding (platform/os.h): pthreads, per-thread nice
+// values, sched_setaffinity and the sysfs CPU topology. Per-OS; the portable half of the
+// thread layer is common/thread/thread.cpp and common/thread/affinity.cpp.
 #include "thread_posix.h"
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "common/debug/assert.h"
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
+#include "platform/os.h"
 
 SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu"};
 
@@ -181,10 +183,7 @@ static void* ThreadStartRoutine(void* param)
     sem_destroy(&start->m_Released);
     delete start;
 
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
-    if (thread->m_InitCallback != NULL)
-        thread->m_InitCallback(thread->m_InitCallbackArg);
-    thread->m_Entry(thread->m_Arg);
+    ThreadRunCreated(thread);
     return nullptr; // the exit code: always 0
 }
 
@@ -196,11 +195,8 @@ static size_t StackSizeFor(uint32_t requested, const pthread_attr_t* attributes)
 {
     size_t size = 0;
     pthread_attr_getstacksize(attributes, &size);
-    uint64_t rounded = ThreadRoundStackSize(requested);
-    uint64_t largest = static_cast<uint64_t>(SIZE_MAX) & ~static_cast<uint64_t>(4095);
-    if (rounded > largest)
-        rounded = largest;
-    return rounded > size ? static_cast<size_t>(rounded) : size;
+    size_t rounded = ThreadStackSizeToOs(requested);
+    return rounded > size ? rounded : size;
 }
 
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size)
@@ -248,32 +244,16 @@ void ThreadDestroy(ThreadImpl* thread)
 
 // ---- adoption ----
 
-ThreadImpl* ThreadAttachCurrent(const char* name)
+void OsThreadAdoptCurrent(ThreadImpl* thread)
 {
-    ThreadImpl* thread = ThreadGetCurrent();
-    PLATFORM_ASSERT(thread == NULL);
-    if (thread != NULL)
-        return NULL;
-
-    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
     // pthread_self stands for this thread from any thread, unlike a Windows pseudo-handle.
     thread->m_Thread = WidenHandle(pthread_self());
     thread->m_ThreadId = ThreadGetCurrentId();
-    ThreadApplyConfig(thread, name);
-    return thread;
 }
 
-void ThreadDetachCurrent()
+void OsThreadReleaseAdopted(ThreadImpl* /*thread*/)
 {
-    ThreadImpl* thread_impl = ThreadGetCurrent();
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
-    if (thread_impl == NULL)
-        return;
-    // A created thread's object belongs to whoever calls ThreadDestroy on it.
-    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
-    if (thread_impl->m_Entry == NULL)
-        delete thread_impl;
+    // Adoption took nothing that must be given back.
 }
 
 // ---- priorities ----
@@ -294,36 +274,23 @@ static int ProcessNice()
     return s_Nice;
 }
 
-void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority)
+void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority)
 {
-    int32_t os_priority = 0;
-    if (!ThreadPriorityToOs(priority, &os_priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return;
-    }
     // Id 0 would mean the calling thread to setpriority: an object without a thread has none.
     if (thread->m_ThreadId != 0)
         setpriority(PRIO_PROCESS, thread->m_ThreadId, ProcessNice() - os_priority);
 }
 
-EThreadPriority ThreadGetPriority(ThreadImpl* thread)
+bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority)
 {
+    if (thread->m_ThreadId == 0)
+        return false;
     errno = 0;
-    int nice = thread->m_ThreadId != 0 ? getpriority(PRIO_PROCESS, thread->m_ThreadId) : 0;
-    EThreadPriority priority = E_THREAD_PRIORITY_NORMAL;
-    if (thread->m_ThreadId == 0 || errno != 0 ||
-        !ThreadPriorityFromOs(ProcessNice() - nice, &priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return E_THREAD_PRIORITY_NORMAL;
-    }
-    return priority;
-}
-
-void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
-{
-    // No effect: binding goes through ThreadSetAffinity.
+    int nice = getpriority(PRIO_PROCESS, thread->m_ThreadId);
+    if (errno != 0)
+        return false;
+    *os_priority = ProcessNice() - nice;
+    return true;
 }
 
 // ---- naming ----
@@ -409,36 +376,24 @@ void ThreadSetProcessAffinity(uint64_t affinity_mask)
         s_ProcessMask.store(set.Mask());
 }
 
-void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc)
+uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask)
 {
-    PLATFORM_ASSERT(affinity_mask != 0);
-    PLATFORM_ASSERT(ideal_proc == THREAD_AFFINITY_IDEAL_PROCESSOR_ANY ||
-                    (ideal_proc >= 0 && ideal_proc <= 63));
-
-    affinity_mask &= ThreadGetProcessAffinity();
-    PLATFORM_ASSERT(affinity_mask != 0);
-
-    // prev_mask stays 0 when the kernel refuses, as SetThreadAffinityMask's result does.
-    // Id 0 would mean the calling thread: an object without a thread has none.
-    uint64_t prev_mask = 0;
+    // 0 when the kernel refuses, as SetThreadAffinityMask's result is. Id 0 would mean the
+    // calling thread: an object without a thread has none.
     CCpuSet set;
     pid_t tid = static_cast<pid_t>(thread->m_ThreadId);
-    if (tid != 0 && set.Read(tid))
-    {
-        uint64_t previous = set.Mask();
-        set.SetMask(affinity_mask);
-        if (set.Write(tid))
-            prev_mask = previous;
-    }
-    PLATFORM_ASSERT(prev_mask != 0);
+    if (tid == 0 || !set.Read(tid))
+        return 0;
+    uint64_t previous = set.Mask();
+    set.SetMask(affinity_mask);
+    return set.Write(tid) ? previous : 0;
+}
 
-    if (ideal_proc != THREAD_AFFINITY_IDEAL_PROCESSOR_ANY)
-    {
-        // Linux schedules without an ideal processor: the request is refused, as Windows
-        // refuses an ideal processor that it cannot set.
-        int ret = -1;
-        PLATFORM_ASSERT(ret != -1);
-    }
+int OsThreadSetIdealProcessor(ThreadImpl* /*thread*/, int32_t /*ideal_proc*/)
+{
+    // Linux schedules without an ideal processor: the request is refused, as Windows
+    // refuses an ideal processor that it cannot set.
+    return -1;
 }
 
 uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc)

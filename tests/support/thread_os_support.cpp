@@ -2,82 +2,49 @@
 // processor count. Per-OS by necessity: each half uses its own OS's calls.
 #include "thread_os_support.h"
 
-#include <vector>
-
 #include "common/thread/thread.h"
 
 #if defined(_WIN32)
 #include "thread/thread_win32.h"
-#include <cstring>
-#include <windows.h>
 
 bool OsMayRaiseThreadPriority()
 {
     return true;
 }
 
+int OsThreadPriority(ThreadImpl* thread)
+{
+    return GetThreadPriority(thread->m_Thread);
+}
+
+typedef HRESULT(WINAPI* GetThreadDescriptionFunc)(HANDLE thread, PWSTR* description);
+static const auto s_GetThreadDescription =
+    reinterpret_cast<GetThreadDescriptionFunc>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+
 std::string OsCurrentThreadName()
 {
-    typedef HRESULT(WINAPI * GetThreadDescriptionFunc)(HANDLE thread, PWSTR * description);
-    auto get = reinterpret_cast<GetThreadDescriptionFunc>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
     PWSTR description = nullptr;
-    if (get == nullptr || FAILED(get(GetCurrentThread(), &description)))
-        return std::string();
-    char narrow[1024] = {};
-    WideCharToMultiByte(CP_ACP, 0, description, -1, narrow, sizeof(narrow) - 1, nullptr, nullptr);
+    std::string name;
+    if (s_GetThreadDescription != nullptr &&
+        SUCCEEDED(s_GetThreadDescription(GetCurrentThread(), &description)))
+        for (PWSTR at = description; *at != 0; ++at)
+            name += static_cast<char>(*at); // the tests' names are ASCII
     LocalFree(description);
-    return narrow;
+    return name;
 }
 
-size_t OsThreadNameLimit()
+std::string OsKeptName(const std::string& name)
 {
-    return static_cast<size_t>(-1);
+    return s_GetThreadDescription != nullptr ? name : std::string();
 }
 
-static std::string s_Announced;
-static uint32_t s_AnnouncedFor;
-
-static LONG CALLBACK ObserveThreadName(EXCEPTION_POINTERS* exception)
+uint32_t OsTakeThreadExitCode(ThreadImpl* thread)
 {
-    struct SInfo
-    {
-        DWORD m_Type;
-        LPCSTR m_Name;
-        DWORD m_ThreadId;
-        DWORD m_Flags;
-    };
-    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
-    const auto* info = reinterpret_cast<const SInfo*>(record->ExceptionInformation);
-    if (record->ExceptionCode == 0x406D1388 && record->ExceptionFlags == 0 &&
-        record->NumberParameters == sizeof(SInfo) / sizeof(ULONG_PTR) && info->m_Type == 0x1000 &&
-        info->m_ThreadId == s_AnnouncedFor && info->m_Flags == 0)
-        s_Announced = info->m_Name;
-    return EXCEPTION_CONTINUE_SEARCH; // the platform layer's own handler continues it
-}
-
-std::string OsAnnouncedName(uint32_t thread_id, const char* name)
-{
-    s_Announced.clear();
-    s_AnnouncedFor = thread_id;
-    PVOID handler = AddVectoredExceptionHandler(1, &ObserveThreadName);
-    ThreadAnnounceName(thread_id, name);
-    RemoveVectoredExceptionHandler(handler);
-    return s_Announced;
-}
-
-bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
-{
-    DWORD code = 1;
-    bool ended = WaitForSingleObject(thread->m_Thread, 60000) == WAIT_OBJECT_0 &&
-                 GetExitCodeThread(thread->m_Thread, &code);
-    *exit_code = code;
-    return ended;
-}
-
-bool OsIsWine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    DWORD code = 1; // when the thread cannot be waited for
+    if (WaitForSingleObject(thread->m_Thread, 60000) == WAIT_OBJECT_0)
+        GetExitCodeThread(thread->m_Thread, &code);
+    return code;
 }
 
 bool OsCountCores(uint32_t*, uint32_t*)
@@ -85,36 +52,26 @@ bool OsCountCores(uint32_t*, uint32_t*)
     return false;
 }
 
-// GetLogicalProcessorInformation's contract: too small a buffer fails with
-// ERROR_INSUFFICIENT_BUFFER and the length needed.
-static std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> s_FakeRecords;
+static uint32_t s_FakeCores, s_FakeThreadsPerCore;
 
-static BOOL WINAPI FakeProcessorInformation(PSYSTEM_LOGICAL_PROCESSOR_INFORMATION buffer,
+// A core record and a cache record per core. As with the real call, too small a buffer
+// fails with ERROR_INSUFFICIENT_BUFFER and the length needed.
+static BOOL WINAPI FakeProcessorInformation(PSYSTEM_LOGICAL_PROCESSOR_INFORMATION records,
                                             PDWORD length)
 {
-    DWORD needed = static_cast<DWORD>(s_FakeRecords.size() * sizeof(s_FakeRecords[0]));
-    bool fits = *length >= needed;
-    if (fits)
-        std::memcpy(buffer, s_FakeRecords.data(), needed);
-    *length = needed;
-    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
-    return fits;
+    const DWORD count = 2 * s_FakeCores, room = *length / sizeof(*records);
+    const ULONG_PTR mask = static_cast<ULONG_PTR>((1ull << s_FakeThreadsPerCore) - 1);
+    for (DWORD index = 0; count <= room && index < count; ++index)
+        records[index] = {mask, index % 2 ? RelationCache : RelationProcessorCore, {}};
+    *length = count * sizeof(*records);
+    SetLastError(count <= room ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return count <= room;
 }
 
 CFakeMachine::CFakeMachine(uint32_t cores, uint32_t threads_per_core)
 {
-    s_FakeRecords.clear();
-    for (uint32_t core = 0; core < cores; ++core)
-    {
-        SYSTEM_LOGICAL_PROCESSOR_INFORMATION record = {};
-        record.Relationship = RelationProcessorCore;
-        // Only the bit counts matter, so the masks may repeat.
-        record.ProcessorMask = static_cast<ULONG_PTR>(((1ull << threads_per_core) - 1)
-                                                      << (core * threads_per_core % 32));
-        s_FakeRecords.push_back(record);
-        record.Relationship = RelationCache;
-        s_FakeRecords.push_back(record);
-    }
+    s_FakeCores = cores;
+    s_FakeThreadsPerCore = threads_per_core;
     g_ThreadOsSeams.m_GetLogicalProcessorInformation = &FakeProcessorInformation;
 }
 
@@ -125,7 +82,6 @@ CFakeMachine::~CFakeMachine()
 
 #else // POSIX
 #include "thread/thread_posix.h"
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -133,21 +89,21 @@ CFakeMachine::~CFakeMachine()
 #include <pthread.h>
 #include <set>
 #include <sys/resource.h>
-#include <sys/syscall.h>
-#include <thread>
+#include <unistd.h>
 
 bool OsMayRaiseThreadPriority()
 {
-    // Probed in a throwaway thread, whose nice value ends with it.
-    bool permitted = false;
-    std::thread probe([&] {
-        id_t tid = static_cast<id_t>(syscall(SYS_gettid));
-        errno = 0;
-        int nice = getpriority(PRIO_PROCESS, tid);
-        permitted = errno == 0 && setpriority(PRIO_PROCESS, tid, nice - 1) == 0;
-    });
-    probe.join();
+    // Probed on the calling thread, whose nice value is put back at once.
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    const bool permitted = setpriority(PRIO_PROCESS, 0, nice - 1) == 0;
+    setpriority(PRIO_PROCESS, 0, nice);
     return permitted;
+}
+
+int OsThreadPriority(ThreadImpl* thread)
+{
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(getpid())) -
+           getpriority(PRIO_PROCESS, thread->m_ThreadId);
 }
 
 std::string OsCurrentThreadName()
@@ -157,74 +113,50 @@ std::string OsCurrentThreadName()
     return name;
 }
 
-size_t OsThreadNameLimit()
+std::string OsKeptName(const std::string& name)
 {
-    return 15;
+    return name.substr(0, 15);
 }
 
-std::string OsAnnouncedName(uint32_t thread_id, const char* name)
+uint32_t OsTakeThreadExitCode(ThreadImpl* thread)
 {
-    ThreadAnnounceName(thread_id, name);
-    std::ifstream comm("/proc/self/task/" + std::to_string(thread_id) + "/comm");
-    std::string kept;
-    std::getline(comm, kept);
-    return kept;
-}
-
-bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code)
-{
-    void* result = reinterpret_cast<void*>(1);
-    pthread_t handle = static_cast<pthread_t>(reinterpret_cast<uintptr_t>(thread->m_Thread));
-    bool ended = pthread_join(handle, &result) == 0;
+    void* result = reinterpret_cast<void*>(1); // when the thread cannot be joined
+    pthread_join(static_cast<pthread_t>(reinterpret_cast<uintptr_t>(thread->m_Thread)), &result);
     thread->m_Thread = nullptr;
-    *exit_code = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result));
-    return ended;
-}
-
-bool OsIsWine()
-{
-    return false;
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(result));
 }
 
 bool OsCountCores(uint32_t* cores, uint32_t* logical)
 {
     std::ifstream cpuinfo("/proc/cpuinfo");
     std::set<std::pair<int, int>> seen; // (package, core) of each logical processor
-    int package = -1;
-    int value = 0;
+    int package = -1, value = 0;
     *logical = 0;
     for (std::string line; std::getline(cpuinfo, line);)
-    {
         if (std::sscanf(line.c_str(), "processor : %d", &value) == 1)
             ++*logical;
         else if (std::sscanf(line.c_str(), "physical id : %d", &value) == 1)
             package = value;
         else if (std::sscanf(line.c_str(), "core id : %d", &value) == 1)
             seen.insert({package, value});
-    }
     *cores = static_cast<uint32_t>(seen.size());
     return *logical > 0 && *cores > 0;
-}
-
-static void WriteFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path) << text << "\n";
 }
 
 CFakeMachine::CFakeMachine(uint32_t cores, uint32_t threads_per_core)
 {
     char pattern[] = "/tmp/fake-cpu-XXXXXX";
     m_Root = mkdtemp(pattern);
-    uint32_t processors = cores * threads_per_core;
-    WriteFile(m_Root + "/online", "0-" + std::to_string(processors - 1));
+    const uint32_t processors = cores * threads_per_core;
+    std::ofstream(m_Root + "/online") << "0-" << processors - 1 << "\n";
     for (uint32_t cpu = 0; cpu < processors; ++cpu)
     {
-        uint32_t first = cpu / threads_per_core * threads_per_core;
-        std::string topology = m_Root + "/cpu" + std::to_string(cpu) + "/topology";
+        const uint32_t first = cpu / threads_per_core * threads_per_core;
+        const std::string topology = m_Root + "/cpu" + std::to_string(cpu) + "/topology";
         std::filesystem::create_directories(topology);
         // Odd processors carry only the older file name, as kernels before 5.x do.
-        WriteFile(topology + (cpu % 2 ? "/thread_siblings_list" : "/core_cpus_list"),
-                  std::to_string(first) + "-" + std::to_string(first + threads_per_core - 1));
+        std::ofstream(topology + (cpu % 2 ? "/thread_siblings_list" : "/core_cpus_list"))
+            << first << "-" << first + threads_per_core - 1 << "\n";
     }
     g_ThreadOsSeams.m_CpuRoot = m_Root.c_str();
 }

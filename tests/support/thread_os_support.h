@@ -10,18 +10,16 @@ struct ThreadImpl;
 // Whether this process may raise a thread above normal priority (always on Windows; on
 // POSIX only with CAP_SYS_NICE or a permissive RLIMIT_NICE).
 bool OsMayRaiseThreadPriority();
-// The name that the OS keeps for the calling thread (Windows: its description, empty on
-// systems without one), and how many characters of a name it keeps.
+// A thread's priority relative to normal as the OS reports it: -1, 0 or 1 (POSIX: the
+// process's nice value minus the thread's).
+int OsThreadPriority(ThreadImpl* thread);
+// The name that the OS keeps for the calling thread, and the part of a name that it keeps
+// (POSIX: 15 characters; Windows: all, or nothing without thread descriptions).
 std::string OsCurrentThreadName();
-size_t OsThreadNameLimit();
-// Calls ThreadAnnounceName and returns the name as received: on Windows by a vectored
-// handler watching for a well-formed naming exception for that thread id (empty if none was
-// raised), on POSIX the kernel's name of that thread.
-std::string OsAnnouncedName(uint32_t thread_id, const char* name);
-// Waits for a created thread to end and reads its exit code; ThreadDestroy then only frees.
-bool OsTakeThreadExitCode(ThreadImpl* thread, uint32_t* exit_code);
-// True under wine, which keeps no ideal processor.
-bool OsIsWine();
+std::string OsKeptName(const std::string& name);
+// Waits for a created thread to end and returns its exit code (1 when it cannot be waited
+// for); ThreadDestroy then only frees.
+uint32_t OsTakeThreadExitCode(ThreadImpl* thread);
 // Cores and logical processors read independently of the platform layer (/proc/cpuinfo);
 // false where the OS does not tell that way.
 bool OsCountCores(uint32_t* cores, uint32_t* logical);

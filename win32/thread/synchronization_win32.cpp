@@ -1,6 +1,7 @@
 // The mutex, semaphore and condition variable on Windows: a critical section at the start
 // of the ThreadMutex record, a semaphore handle, and a CONDITION_VARIABLE that sleeps on the
-// bound mutex's critical section. Per-OS.
+// bound mutex's critical section. Per-OS; ThreadMutexCreate is portable
+// (common/thread/mutex.cpp).
 #include "common/thread/mutex.h"
 
 #include <new>
@@ -17,14 +18,6 @@ static_assert(alignof(CRITICAL_SECTION) <= alignof(ThreadMutex), "ThreadMutex al
 static CRITICAL_SECTION* OsMutex(ThreadMutex* mutex)
 {
     return reinterpret_cast<CRITICAL_SECTION*>(mutex->m_CriticalSection);
-}
-
-ThreadMutex* ThreadMutexCreate()
-{
-    auto* mutex = static_cast<ThreadMutex*>(::operator new(sizeof(ThreadMutex)));
-    ThreadMutexInit(mutex);
-    mutex->m_Owned = 0;
-    return mutex;
 }
 
 ThreadMutex* ThreadMutexInit(ThreadMutex* mutex)

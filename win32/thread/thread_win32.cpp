@@ -1,6 +1,7 @@
-// Thread creation, adoption, naming (the debugger's thread-naming exception and the thread
-// description), priorities, affinity and processor information on Windows. Per-OS; the
-// portable half of the thread layer is common/thread/thread.cpp.
+// Thread creation, naming (the debugger's thread-naming exception and the thread
+// description), affinity and processor information on Windows, and the OS's side of
+// adoption, priorities and binding (platform/os.h). Per-OS; the portable half of the
+// thread layer is common/thread/thread.cpp and common/thread/affinity.cpp.
 #include "thread_win32.h"
 
 #include <bit>
@@ -10,6 +11,7 @@
 #include "common/debug/assert.h"
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
+#include "platform/os.h"
 
 SThreadOsSeams g_ThreadOsSeams = {&GetLogicalProcessorInformation};
 
@@ -27,11 +29,7 @@ uint32_t ThreadGetId(ThreadImpl* thread)
 
 static DWORD WINAPI ThreadStartRoutine(LPVOID param)
 {
-    auto* thread = static_cast<ThreadImpl*>(param);
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
-    if (thread->m_InitCallback != NULL)
-        thread->m_InitCallback(thread->m_InitCallbackArg);
-    thread->m_Entry(thread->m_Arg);
+    ThreadRunCreated(static_cast<ThreadImpl*>(param));
     return 0; // the exit code, whatever the entry function did
 }
 
@@ -40,11 +38,8 @@ ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uin
     const SThreadConfigEntry* config = ThreadFindConfig(name);
     auto* thread = new ThreadImpl(entry, arg, config->m_InitCallbackArg, config->m_InitCallback);
 
-    // The size is the stack committed at first; requests too large for the address space
-    // are left for CreateThread to refuse.
-    uint64_t rounded = ThreadRoundStackSize(stack_size);
-    uint64_t largest = static_cast<uint64_t>(SIZE_MAX) & ~static_cast<uint64_t>(4095);
-    SIZE_T stack = static_cast<SIZE_T>(rounded < largest ? rounded : largest);
+    // The size is the stack committed at first.
+    SIZE_T stack = ThreadStackSizeToOs(stack_size);
 
     // Created suspended, so that its handle, name and priority are in place before its init
     // callback or entry function can look at them.
@@ -72,15 +67,8 @@ void ThreadDestroy(ThreadImpl* thread)
 
 // ---- adoption ----
 
-ThreadImpl* ThreadAttachCurrent(const char* name)
+void OsThreadAdoptCurrent(ThreadImpl* thread)
 {
-    ThreadImpl* thread = ThreadGetCurrent();
-    PLATFORM_ASSERT(thread == NULL);
-    if (thread != NULL)
-        return NULL;
-
-    thread = new ThreadImpl(NULL, NULL, NULL, NULL);
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
     // GetCurrentThread's pseudo-handle stands for whichever thread uses it, so priority and
     // affinity calls made on this object from another thread would act on that thread. A
     // real handle, closed on detachment, stands for this thread from anywhere.
@@ -91,53 +79,25 @@ ThreadImpl* ThreadAttachCurrent(const char* name)
     else
         thread->m_Thread = GetCurrentThread();
     thread->m_ThreadId = GetCurrentThreadId();
-    ThreadApplyConfig(thread, name);
-    return thread;
 }
 
-void ThreadDetachCurrent()
+void OsThreadReleaseAdopted(ThreadImpl* thread)
 {
-    ThreadImpl* thread_impl = ThreadGetCurrent();
-    TLS_GLOBAL_SET_UINTPTR(g_current_thread, 0);
-    if (thread_impl == NULL)
-        return;
-    // A created thread's object belongs to whoever calls ThreadDestroy on it.
-    PLATFORM_ASSERT(thread_impl->m_Entry == NULL);
-    if (thread_impl->m_Entry != NULL)
-        return;
-    if (thread_impl->m_Thread != NULL && thread_impl->m_Thread != GetCurrentThread())
-        CloseHandle(thread_impl->m_Thread);
-    delete thread_impl;
+    if (thread->m_Thread != NULL && thread->m_Thread != GetCurrentThread())
+        CloseHandle(thread->m_Thread);
 }
 
 // ---- priorities ----
 
-void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority)
+void OsThreadSetPriority(ThreadImpl* thread, int32_t os_priority)
 {
-    int32_t os_priority = 0;
-    if (!ThreadPriorityToOs(priority, &os_priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return;
-    }
     SetThreadPriority(thread->m_Thread, os_priority); // a refusal is not reported
 }
 
-EThreadPriority ThreadGetPriority(ThreadImpl* thread)
+bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority)
 {
-    // THREAD_PRIORITY_ERROR_RETURN maps to no EThreadPriority either.
-    EThreadPriority priority = E_THREAD_PRIORITY_NORMAL;
-    if (!ThreadPriorityFromOs(GetThreadPriority(thread->m_Thread), &priority))
-    {
-        PLATFORM_ASSERT(false && "This should not happen!");
-        return E_THREAD_PRIORITY_NORMAL;
-    }
-    return priority;
-}
-
-void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
-{
-    // No effect: binding goes through ThreadSetAffinity.
+    *os_priority = GetThreadPriority(thread->m_Thread);
+    return *os_priority != THREAD_PRIORITY_ERROR_RETURN;
 }
 
 // ---- naming ----
@@ -249,27 +209,15 @@ static DWORD_PTR ProcessMask()
     return process_mask;
 }
 
-void ThreadSetAffinity(ThreadImpl* thread, uint64_t affinity_mask, int32_t ideal_proc)
+uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask)
 {
-    PLATFORM_ASSERT(affinity_mask != 0);
-    PLATFORM_ASSERT(ideal_proc == THREAD_AFFINITY_IDEAL_PROCESSOR_ANY ||
-                    (ideal_proc >= 0 && ideal_proc <= 63));
+    return SetThreadAffinityMask(thread->m_Thread, static_cast<DWORD_PTR>(affinity_mask));
+}
 
-    // A thread may only take processors of its process; bits beyond the OS mask's width
-    // drop out here.
-    affinity_mask &= ProcessMask();
-    PLATFORM_ASSERT(affinity_mask != 0);
-
-    DWORD_PTR prev_mask =
-        SetThreadAffinityMask(thread->m_Thread, static_cast<DWORD_PTR>(affinity_mask));
-    PLATFORM_ASSERT(prev_mask != 0);
-
-    if (ideal_proc != THREAD_AFFINITY_IDEAL_PROCESSOR_ANY)
-    {
-        int ret = static_cast<int>(
-            SetThreadIdealProcessor(thread->m_Thread, static_cast<DWORD>(ideal_proc)));
-        PLATFORM_ASSERT(ret != -1);
-    }
+int OsThreadSetIdealProcessor(ThreadImpl* thread, int32_t ideal_proc)
+{
+    return static_cast<int>(
+        SetThreadIdealProcessor(thread->m_Thread, static_cast<DWORD>(ideal_proc)));
 }
 
 uint64_t ThreadGetAffinity(ThreadImpl* thread, int32_t* ideal_proc)

@@ -1,5 +1,6 @@
 // Binding threads and the process to processors, and how many processors and cores the
-// machine has. Portable interface; implemented by the per-OS thread units.
+// machine has. Portable interface; ThreadSetAffinity's checks are portable
+// (common/thread/affinity.cpp), the rest is implemented by the per-OS thread units.
 #pragma once
 
 #include <cstdint>

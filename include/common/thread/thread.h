@@ -3,6 +3,7 @@
 // win32/thread/thread_win32 and posix/thread/thread_posix.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/thread/synchronization.h"
@@ -115,7 +116,11 @@ void ThreadSetConfigTable(const SThreadConfigTable& table);
 // wrap around to 0.
 uint64_t ThreadRoundStackSize(uint32_t requested);
 
-// Maps between EThreadPriority and the OS's relative priority (-1, 0, 1); false for values
-// outside either range. Shared by the per-OS units.
-bool ThreadPriorityToOs(EThreadPriority priority, int32_t* os_priority);
-bool ThreadPriorityFromOs(int32_t os_priority, EThreadPriority* priority);
+// The rounded size as the OS takes it: capped at the largest multiple of 4096 that a size_t
+// holds, so that requests too large for the address space are left for the OS to refuse.
+size_t ThreadStackSizeToOs(uint32_t requested);
+
+// Runs a created thread's own code, on that thread: makes its object the thread's current
+// one, then runs its init callback and its entry function. Called by the per-OS start
+// routines once the creator has put the handle, name and priority in place.
+void ThreadRunCreated(ThreadImpl* thread);

@@ -1,35 +1,45 @@
-// Portable helpers of the thread tests: runs a lambda as a created thread's entry function,
-// and a gate that keeps a thread alive until the test releases it (bounded).
+// Portable helpers of the thread tests: a lambda as a created thread's entry function, a
+// gate that keeps a thread alive until the test opens it (bounded), and the check that a
+// thread's object, handle and name are in place.
 #pragma once
 
 #include <atomic>
 #include <functional>
+#include <string>
+#include <thread>
 
+#include "common/thread/affinity.h"
 #include "common/thread/thread.h"
 #include "test_support.h"
+#include "thread_os_support.h"
 
-struct SThreadBody
+// Creates a thread running *body, which must outlive the thread.
+inline ThreadImpl* CreateThreadRunning(const char* name, std::function<void()>* body,
+                                       uint32_t stack = 0)
 {
-    std::function<void()> m_Body;
-};
-
-inline void RunThreadBody(void* arg)
-{
-    static_cast<SThreadBody*>(arg)->m_Body();
+    return ThreadCreate(
+        name, [](void* arg) { (*static_cast<std::function<void()>*>(arg))(); }, body, stack);
 }
 
-// Creates a thread running body; the SThreadBody must outlive the thread.
-inline ThreadImpl* CreateThreadRunning(const char* name, SThreadBody* body, uint32_t stack = 0)
+// Runs body in a created thread and waits for it to end.
+inline void RunThread(const char* name, uint32_t stack, std::function<void()> body)
 {
-    return ThreadCreate(name, &RunThreadBody, body, stack);
+    ThreadDestroy(CreateThreadRunning(name, &body, stack));
 }
 
 struct SGate
 {
     std::atomic<bool> m_Open{false};
-    void Open() { m_Open = true; }
     bool Wait() const
     {
         return WaitUntil([&] { return m_Open.load(); });
     }
 };
+
+// The calling thread has its object, with its handle, id and name.
+inline bool InPlace(const std::string& name)
+{
+    ThreadImpl* self = ThreadGetCurrent();
+    return self != nullptr && self->m_Thread != nullptr &&
+           ThreadGetId(self) == ThreadGetCurrentId() && ThreadGetCurrentName() == name;
+}
