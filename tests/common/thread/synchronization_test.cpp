@@ -39,6 +39,9 @@ protected:
     {
         m_Saved = g_ThreadSeams;
         g_ThreadSeams.m_TlsAlloc = &CountingTlsAlloc;
+        // Each test starts from unallocated globals, also when repeated in one process.
+        g_test_tls_race_slot = g_test_tls_fail_slot = OS_TLS_INVALID;
+        s_TlsAllocations.store(0);
     }
     void TearDown() override { g_ThreadSeams = m_Saved; }
     SThreadSeams m_Saved;
