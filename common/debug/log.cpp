@@ -106,6 +106,15 @@ void SLogContext::Reset()
 
 // ---- lifecycle and settings ----
 
+// The check that opens every operation that needs an initialised log; null means the
+// operation does nothing.
+static SLogContext* LogCheckedContext()
+{
+    SLogContext* context = g_LogContext;
+    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    return context;
+}
+
 void LogInit(const SLogInitParams& initParams)
 {
     PLATFORM_ASSERT(initParams.m_Allocator != 0 && "SLogInitParams is missing allocator!");
@@ -154,8 +163,7 @@ bool LogInitialized()
 
 void LogShutdown()
 {
-    SLogContext* context = g_LogContext;
-    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    SLogContext* context = LogCheckedContext();
     if (context == nullptr)
         return;
 
@@ -174,8 +182,7 @@ void LogShutdown()
 
 void LogSetCallback(LogCallback callback, void* userData)
 {
-    SLogContext* context = g_LogContext;
-    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    SLogContext* context = LogCheckedContext();
     if (context == nullptr)
         return;
     context->m_Callback = callback;
@@ -184,8 +191,7 @@ void LogSetCallback(LogCallback callback, void* userData)
 
 void LogSetOutputHook(LogOutputHook hook, void* userData)
 {
-    SLogContext* context = g_LogContext;
-    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    SLogContext* context = LogCheckedContext();
     if (context == nullptr)
         return;
     context->m_OutputHook = hook;
@@ -200,8 +206,7 @@ void LogDefaultOutputHook(LogOutputFunc output, SLogMessage* message, void* /*us
 void LogSetFilters(const char* fileFilter, ELogFilterMode fileFilterMode, const char* channelFilter,
                    ELogFilterMode channelFilterMode)
 {
-    SLogContext* context = g_LogContext;
-    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    SLogContext* context = LogCheckedContext();
     if (context == nullptr)
         return;
     if (fileFilter != nullptr)
@@ -218,8 +223,7 @@ void LogSetFilters(const char* fileFilter, ELogFilterMode fileFilterMode, const 
 
 void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
 {
-    SLogContext* context = g_LogContext;
-    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    SLogContext* context = LogCheckedContext();
     if (context == nullptr)
         return;
     PLATFORM_ASSERT(channel != 0 && "A channel needs a name!");
@@ -236,8 +240,7 @@ void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
 
 void LogRemoveChannelSeverity(const char* channel)
 {
-    SLogContext* context = g_LogContext;
-    PLATFORM_ASSERT(context != 0 && "LogInit has not been run!");
+    SLogContext* context = LogCheckedContext();
     if (context == nullptr)
         return;
     PLATFORM_ASSERT(channel != 0 && "A channel needs a name!");
