@@ -147,9 +147,14 @@ static SProfilerThread* GetThreadData(int32_t id)
 
 static uint32_t GetThreadID()
 {
-    if (ThisThreadId() < static_cast<uint32_t>(g_Ctx.m_FirstThreadID))
+    // The registered path is one slot read and one comparison.
+    uint32_t id = ThisThreadId();
+    if (id < static_cast<uint32_t>(g_Ctx.m_FirstThreadID))
+    {
         GetThreadData(0);
-    return ThisThreadId();
+        id = ThisThreadId();
+    }
+    return id;
 }
 
 // ---- scope registry ----
