@@ -221,13 +221,20 @@ void LogSetFilters(const char* fileFilter, ELogFilterMode fileFilterMode, const 
 
 // ---- channel thresholds ----
 
-void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
+// The checks that open both channel operations; null means the operation does nothing.
+static SLogContext* LogChannelContext(const char* channel)
 {
     SLogContext* context = LogCheckedContext();
     if (context == nullptr)
-        return;
+        return nullptr;
     PLATFORM_ASSERT(channel != 0 && "A channel needs a name!");
-    if (channel == nullptr)
+    return channel != nullptr ? context : nullptr;
+}
+
+void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
+{
+    SLogContext* context = LogChannelContext(channel);
+    if (context == nullptr)
         return;
 
     // The name is measured and copied under the lock; the table keeps its own copy, and
@@ -240,11 +247,8 @@ void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
 
 void LogRemoveChannelSeverity(const char* channel)
 {
-    SLogContext* context = LogCheckedContext();
+    SLogContext* context = LogChannelContext(channel);
     if (context == nullptr)
-        return;
-    PLATFORM_ASSERT(channel != 0 && "A channel needs a name!");
-    if (channel == nullptr)
         return;
 
     CScopedMutexLock lock(context->m_Mutex);
