@@ -1,6 +1,7 @@
 // The process-wide profiler context: static construction of the record, the export, and
 // the registries of threads, scopes and shared modules behind the service table. Portable.
 #include "profile/profilercontext.h"
+#include "profilercontext_internal.h"
 
 #include <atomic>
 #include <cstring>
@@ -11,6 +12,14 @@
 #include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
 #include "common/time/counter.h"
+
+// The threshold conversion must give the double-precision result: x87 excess precision
+// makes it one tick off in about half of the cases, so 32-bit x86 builds need SSE2 doubles.
+#if defined(__GNUC__) && defined(__i386__) && !defined(__SSE2_MATH__)
+#error "build 32-bit x86 with -msse2 -mfpmath=sse"
+#endif
+
+typedef uint32_t uint32; // the spelling of the library's assertion texts
 
 // Zero-initialised data: everything that construction does not set starts as zero.
 SProfilerContext g_ProfilerContext;
@@ -35,6 +44,11 @@ uint32_t ThisThreadId()
 {
     return static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_profiler_this_thread_id));
 }
+
+// True while a thread record is being built. Only the thread that holds m_BigLock reads or
+// writes it, so a true value seen under the lock means the holder itself came back in,
+// from its allocator or its creation callback, while its record is unclaimed.
+bool g_CreatingThreadRecord = false;
 
 // The record for an index, or null outside the 32 records: never a pointer past m_Threads.
 SProfilerThread* ThreadRecord(int64_t index)
@@ -70,6 +84,10 @@ void* AllocZeroedEntries(int64_t count)
 
 // ---- thread registry ----
 
+// The allocator and m_OnThreadCreated run under m_BigLock while record i is still unclaimed.
+// A creation that they start on the same thread (directly, or through RegisterThread,
+// GetThreadID or GetThreadData) fails with the failure values and leaves the record and the
+// count to the outer creation; they may read the record table and call the scope registry.
 static uint32_t CreateThreadData(const char* name)
 {
     ThreadMutex* lock = BigLock();
@@ -79,8 +97,13 @@ static uint32_t CreateThreadData(const char* name)
 
     PLATFORM_ASSERT(name != nullptr);
     const int32_t index = g_Ctx.m_NumThreads;
-    if (name == nullptr || index >= PROFILER_MAX_THREADS)
+    if (name == nullptr || index >= PROFILER_MAX_THREADS || g_CreatingThreadRecord)
         return PROFILER_INVALID_THREAD_ID;
+    g_CreatingThreadRecord = true;
+    struct CCreationEnd
+    {
+        ~CCreationEnd() { g_CreatingThreadRecord = false; }
+    } creationEnd;
 
     SProfilerThread& record = g_Ctx.m_Threads[index];
     record.m_ClientWord1 = 0;
@@ -100,7 +123,8 @@ static uint32_t CreateThreadData(const char* name)
         return PROFILER_INVALID_THREAD_ID;
     }
 
-    const uint32_t id = static_cast<uint32_t>(index + g_Ctx.m_FirstThreadID);
+    // Ids are unsigned: the sum of index and first id never overflows a signed type.
+    const uint32_t id = static_cast<uint32_t>(index) + static_cast<uint32_t>(g_Ctx.m_FirstThreadID);
     if (g_Ctx.m_OnThreadCreated != nullptr)
         g_Ctx.m_OnThreadCreated(id, record.m_Name);
 
@@ -114,10 +138,15 @@ static uint32_t RegisterThread(const char* name)
     if (BigLock() == nullptr)
         return 0;
     PLATFORM_ASSERT(TLS_GLOBAL_GET_UINTPTR(g_profiler_this_thread_id) <
-                    (uint32_t)g_ProfilerContext.m_FirstThreadID);
+                    (uint32)g_ProfilerContext.m_FirstThreadID);
+    // The slot holds the failure marker while the record is built. That proves the slot
+    // can hold an id before any record is used up (no OS slot: fail, create nothing), and
+    // a lookup that the allocator or the creation callback makes on this thread finds a
+    // failed thread instead of starting a creation of its own.
+    TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, PROFILER_INVALID_THREAD_ID);
+    if (ThisThreadId() != PROFILER_INVALID_THREAD_ID)
+        return 0;
     TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, CreateThreadData(name));
-    // Only an id the thread can use counts as success; a slot that could not be stored
-    // (no OS slot free) reads 0 and fails too.
     const uint32_t stored = ThisThreadId();
     return stored != PROFILER_INVALID_THREAD_ID &&
                    stored >= static_cast<uint32_t>(g_Ctx.m_FirstThreadID)
@@ -159,6 +188,38 @@ static uint32_t GetThreadID()
 
 // ---- scope registry ----
 
+// A descriptor's name changes while other threads read the table (a report, a call site of
+// another module), so it is always published with one atomic store.
+static void PublishScopeName(SProfilerScope& scope, const char* name)
+{
+    std::atomic_ref<const char*>(scope.m_Name).store(name, std::memory_order_release);
+}
+
+static const char* ReadScopeName(SProfilerScope& scope)
+{
+    return std::atomic_ref<const char*>(scope.m_Name).load(std::memory_order_acquire);
+}
+
+// A scope threshold in counter ticks, as RegisterScope stores it: the milliseconds
+// truncated toward zero to a whole number W, W x frequency in wrapping 64-bit arithmetic,
+// read unsigned, divided by 1000.0 in double precision, truncated, low 32 bits kept.
+// NaN counts as 0 ms; values beyond the signed 64-bit range saturate first.
+uint32_t ProfilerThresholdToTicks(float thresholdMs, uint64_t frequency)
+{
+    int64_t wholeMs;
+    if (!(thresholdMs == thresholdMs))
+        wholeMs = 0;
+    else if (thresholdMs >= 9223372036854775808.0f)
+        wholeMs = INT64_MAX;
+    else if (thresholdMs < -9223372036854775808.0f)
+        wholeMs = INT64_MIN;
+    else
+        wholeMs = static_cast<int64_t>(thresholdMs);
+    uint64_t product = static_cast<uint64_t>(wholeMs) * frequency;
+    double quotient = static_cast<double>(product) / 1000.0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(quotient));
+}
+
 static void WarnOutOfScopeEntries()
 {
     std::atomic_ref<uint32_t> flags(g_Ctx.m_Flags);
@@ -176,6 +237,9 @@ static int32_t RegisterScope(int32_t* slot, const char* name, float thresholdMs)
     ThreadMutex* lock = BigLock();
     if (lock == nullptr)
         return PROFILER_SCOPE_NOT_READY;
+    PLATFORM_ASSERT(slot != nullptr);
+    if (slot == nullptr)
+        return PROFILER_SCOPE_TABLE_FULL; // no index can be given without a slot
     CScopedMutexLock hold(lock);
 
     // Call sites may test their slot without the lock; they see only whole indices.
@@ -191,7 +255,7 @@ static int32_t RegisterScope(int32_t* slot, const char* name, float thresholdMs)
     {
         if (scopes[i].m_NameHash == hash)
         {
-            scopes[i].m_Name = name; // the newest text wins
+            PublishScopeName(scopes[i], name); // the newest text wins
             cached.store(i, std::memory_order_release);
             return i;
         }
@@ -203,7 +267,7 @@ static int32_t RegisterScope(int32_t* slot, const char* name, float thresholdMs)
         return PROFILER_SCOPE_TABLE_FULL;
     }
 
-    scopes[count].m_Name = name;
+    PublishScopeName(scopes[count], name);
     scopes[count].m_NameHash = hash;
     scopes[count].m_ThresholdTicks = ProfilerThresholdToTicks(thresholdMs, GetCounterFrequency());
     std::atomic_ref<int32_t>(g_Ctx.m_NumScopes).store(count + 1, std::memory_order_release);
@@ -228,9 +292,16 @@ static void WalkModule(const SProfilerModule& module, ProfilerModuleScopeCallbac
 
 static void ForEachModuleScope(ProfilerModuleScopeCallback callback, uint32_t userValue)
 {
-    // The count is read again before each module.
+    PLATFORM_ASSERT(callback != nullptr);
+    if (callback == nullptr)
+        return;
+    // The count is read again before each module, and each module is walked from a copy of
+    // its entry: a callback that unregisters the module moves another entry into its place.
     for (int32_t i = 0; i < g_Ctx.m_ProfilerNumLoadedModules; ++i)
-        WalkModule(g_Ctx.m_ProfilerLoadedProfilerModules[i], callback, userValue);
+    {
+        const SProfilerModule module = g_Ctx.m_ProfilerLoadedProfilerModules[i];
+        WalkModule(module, callback, userValue);
+    }
 }
 
 static bool RegisterModuleRecord(SProfilerStaticScope* record, uint32_t /*userValue*/)
@@ -246,7 +317,7 @@ static bool RepointScopeName(SProfilerStaticScope* record, uint32_t scopeIndex)
     if (record->m_Index != static_cast<int32_t>(scopeIndex))
         return true;
     PLATFORM_ASSERT(g_ProfilerContext.m_BigLock != 0x0);
-    g_Ctx.m_Scopes[scopeIndex].m_Name = record->m_Name;
+    PublishScopeName(g_Ctx.m_Scopes[scopeIndex], record->m_Name);
     return false;
 }
 
@@ -255,9 +326,9 @@ static bool ReleaseModuleRecord(SProfilerStaticScope* record, uint32_t /*userVal
     const int32_t count = g_Ctx.m_NumScopes;
     for (int32_t v = 0; v < count; ++v)
     {
-        if (g_Ctx.m_Scopes[v].m_Name == record->m_Name)
+        if (ReadScopeName(g_Ctx.m_Scopes[v]) == record->m_Name)
         {
-            g_Ctx.m_Scopes[v].m_Name = nullptr;
+            PublishScopeName(g_Ctx.m_Scopes[v], nullptr);
             ForEachModuleScope(&RepointScopeName, static_cast<uint32_t>(v));
             break;
         }
@@ -270,14 +341,14 @@ static void RegisterModule(SProfilerStaticScope* begin, SProfilerStaticScope* en
     // clang-format off
     PLATFORM_ASSERT(g_ProfilerContext.m_ProfilerNumLoadedModules < (int)ARRAY_LENGTH( g_ProfilerContext.m_ProfilerLoadedProfilerModules ) && "to many shared modules loaded!");
     // clang-format on
+    PLATFORM_ASSERT(begin != nullptr && "a module needs its records");
     const int32_t count = g_Ctx.m_ProfilerNumLoadedModules;
-    if (count < 0 || count >= PROFILER_MAX_MODULES)
-        return; // no free entry: nothing is written
+    if (count < 0 || count >= PROFILER_MAX_MODULES || begin == nullptr)
+        return; // no free entry, or no module to identify: nothing is written
 
-    SProfilerModule& module = g_Ctx.m_ProfilerLoadedProfilerModules[count];
+    const SProfilerModule module = {begin, end};
     g_Ctx.m_ProfilerNumLoadedModules = count + 1;
-    module.m_Begin = begin;
-    module.m_End = end;
+    g_Ctx.m_ProfilerLoadedProfilerModules[count] = module;
     if (BigLock() == nullptr)
         return; // recorded only; a walk registers the scopes once the context is ready
     WalkModule(module, &RegisterModuleRecord, 0);

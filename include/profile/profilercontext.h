@@ -85,6 +85,11 @@ struct SProfilerContext
     SProfilerThread m_Threads[PROFILER_MAX_THREADS];
     SProfilerScope* m_Scopes;
     uint8_t m_OpaqueBlock[131088]; // never touched by the library
+    // Called under m_BigLock while the new record is not yet counted, like the allocator's
+    // functions. Both may read the record table and call RegisterScope; a thread creation
+    // they start on the same thread (CreateThreadData, RegisterThread, or GetThreadID and
+    // GetThreadData of a thread without an id) fails with the failure values, and the
+    // creating thread reads 0xFFFFFFFF as its id until the outer creation completes.
     ProfilerThreadCreatedFunc m_OnThreadCreated;
     uint32_t m_OpaqueWord; // never touched by the library
     uint32_t m_Flags;
@@ -105,26 +110,6 @@ struct SProfilerContext
     SProfilerModule m_ProfilerLoadedProfilerModules[PROFILER_MAX_MODULES];
     int32_t m_ProfilerNumLoadedModules;
 };
-
-// A scope threshold in counter ticks, as RegisterScope stores it: the milliseconds
-// truncated toward zero to a whole number W, W x frequency in wrapping 64-bit arithmetic,
-// read unsigned, divided by 1000.0 in double precision, truncated, low 32 bits kept.
-// NaN counts as 0 ms; values beyond the signed 64-bit range saturate first.
-inline uint32_t ProfilerThresholdToTicks(float thresholdMs, uint64_t frequency)
-{
-    int64_t wholeMs;
-    if (!(thresholdMs == thresholdMs))
-        wholeMs = 0;
-    else if (thresholdMs >= 9223372036854775808.0f)
-        wholeMs = INT64_MAX;
-    else if (thresholdMs < -9223372036854775808.0f)
-        wholeMs = INT64_MIN;
-    else
-        wholeMs = static_cast<int64_t>(thresholdMs);
-    uint64_t product = static_cast<uint64_t>(wholeMs) * frequency;
-    double quotient = static_cast<double>(product) / 1000.0;
-    return static_cast<uint32_t>(static_cast<uint64_t>(quotient));
-}
 
 // The one export: the address of the process-wide record, the same from every thread
 // and module, valid as soon as the library is loaded.

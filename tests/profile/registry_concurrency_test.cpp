@@ -120,3 +120,31 @@ TEST_F(ProfilerTest, ReaderThatSeesTheCountSeesCompleteRecords)
     reader.join();
     EXPECT_EQ(incomplete.load(), 0);
 }
+
+TEST_F(ProfilerTest, ANameReplacedWhileAnotherThreadReadsIt)
+{
+    SetUpReady();
+    SProfilerContext* context = Context();
+    const char first[] = "Shared", second[] = "Shared";
+    std::atomic<bool> done{false};
+    std::atomic<int> foreign{0};
+    std::thread reader([&] {
+        while (!done.load())
+        {
+            if (std::atomic_ref<int32_t>(context->m_NumScopes).load() == 0)
+                continue;
+            const char* name = std::atomic_ref<const char*>(m_Scopes[0].m_Name).load();
+            if (name != first && name != second)
+                foreign.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 2000; ++i)
+    {
+        int32_t slot = -1; // a new call site each time: the newest text wins
+        EXPECT_EQ(context->RegisterScope(&slot, i % 2 ? second : first, 1.0f), 0);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(foreign.load(), 0);
+    EXPECT_EQ(m_Scopes[0].m_Name, second);
+}

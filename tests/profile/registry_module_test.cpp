@@ -1,5 +1,7 @@
 // The shared module registry: registration of a module's scopes, the walk, and the
 // release of names that point into a departing module.
+#include <vector>
+
 #include "profiler_fixture.h"
 
 namespace
@@ -145,4 +147,60 @@ TEST_F(ProfilerTest, ModuleTableLimitsChangeNothingWhenExecutionContinues)
     EXPECT_TRUE(recorder.Saw("\"module not in loaded-list!!!\""));
     EXPECT_EQ(context->m_ProfilerNumLoadedModules, 32);
     EXPECT_EQ(m_Scopes[0].m_Name, name);
+}
+
+TEST_F(ProfilerTest, AWalkSurvivesItsCallbackUnregisteringTheModule)
+{
+    Configure();
+    SProfilerContext* context = Context();
+    // A owns records 0 and 1, B owns 4 to 7; records 2 and 3 belong to no module.
+    static SProfilerStaticScope records[8];
+    for (SProfilerStaticScope& record : records)
+        record = {-1, 1.0f, "named"};
+    context->RegisterModule(records, records + 2);
+    context->RegisterModule(records + 4, records + 8);
+    static std::vector<SProfilerStaticScope*> visited;
+    visited.clear();
+    // Unregistering A moves B's entry into A's place while A is being walked.
+    context->ForEachModuleScope(
+        [](SProfilerStaticScope* record, uint32_t) {
+            visited.push_back(record);
+            if (record == records)
+                GetProfiler()->UnregisterModule(records);
+            return true;
+        },
+        0);
+    EXPECT_EQ(visited, (std::vector<SProfilerStaticScope*>{records, records + 1}));
+}
+
+TEST_F(ProfilerTest, NullArgumentsAreReportedAndChangeNothing)
+{
+    SetUpReady();
+    CAssertRecorder recorder;
+    SProfilerContext* context = Context();
+    SModule module = {{{-1, 1.0f, "M"}}};
+    context->RegisterModule(module.Begin(), module.End(1));
+    const struct
+    {
+        const char* m_What;
+        void (*m_Call)();
+        const char* m_Check;
+    } cases[] = {
+        {"RegisterScope without a slot",
+         [] { EXPECT_EQ(GetProfiler()->RegisterScope(nullptr, "N", 1.0f), -1); },
+         "slot != nullptr"},
+        {"RegisterModule without records", [] { GetProfiler()->RegisterModule(nullptr, nullptr); },
+         "begin != nullptr"},
+        {"ForEachModuleScope without a callback",
+         [] { GetProfiler()->ForEachModuleScope(nullptr, 0); }, "callback != nullptr"},
+    };
+    for (const auto& c : cases)
+    {
+        const size_t before = recorder.Count();
+        c.m_Call();
+        EXPECT_EQ(recorder.Count(), before + 1) << c.m_What;
+        EXPECT_TRUE(recorder.Saw(c.m_Check)) << c.m_What;
+    }
+    EXPECT_EQ(context->m_NumScopes, 1);
+    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 1);
 }

@@ -6,27 +6,35 @@
 
 #include "common/hash/hash.h"
 #include "common/time/counter.h"
+#include "profile/profilercontext_internal.h"
 #include "profiler_fixture.h"
 
+// Expected values computed apart from the code, in IEEE double arithmetic: optimised 32-bit
+// builds must give the same ticks (x87 excess precision is one tick off on about half).
 TEST(ScopeThreshold, MillisecondsBecomeCounterTicks)
 {
-    EXPECT_EQ(ProfilerThresholdToTicks(2.9f, 10000000), 20000u); // fraction dropped first
-    EXPECT_EQ(ProfilerThresholdToTicks(5.0f, 10000000), 50000u);
-    EXPECT_EQ(ProfilerThresholdToTicks(1.0f, 3579545), 3579u);
-    EXPECT_EQ(ProfilerThresholdToTicks(0.999f, 3579545), 0u);
-    EXPECT_EQ(ProfilerThresholdToTicks(0.0f, 3579545), 0u);
-    EXPECT_EQ(ProfilerThresholdToTicks(1000.0f, 1000000000), 1000000000u);
-    // Only the low 32 bits are kept: 10 s at 1 GHz is 10^10 ticks.
-    EXPECT_EQ(ProfilerThresholdToTicks(10000.0f, 1000000000), uint32_t(10000000000ull));
-    // A negative threshold wraps in the 64-bit product and is read unsigned.
-    EXPECT_EQ(ProfilerThresholdToTicks(-1.0f, 1000), 1271310320u);
-    // NaN counts as 0 ms; values beyond the 64-bit range saturate instead of being
-    // converted with undefined behaviour.
-    EXPECT_EQ(ProfilerThresholdToTicks(std::numeric_limits<float>::quiet_NaN(), 1000), 0u);
-    EXPECT_EQ(ProfilerThresholdToTicks(1e30f, 1000), ProfilerThresholdToTicks(9.3e18f, 1000));
-    EXPECT_EQ(ProfilerThresholdToTicks(std::numeric_limits<float>::infinity(), 7),
-              ProfilerThresholdToTicks(1e30f, 7));
-    EXPECT_EQ(ProfilerThresholdToTicks(-1e30f, 1000), ProfilerThresholdToTicks(-9.3e18f, 1000));
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct
+    {
+        float m_Ms;
+        uint64_t m_Frequency;
+        uint32_t m_Ticks;
+    } cases[] = {
+        {2.9f, 10000000, 20000},            // the fraction is dropped first
+        {1.0f, 3579545, 3579},              // the remainder is dropped
+        {0.999f, 3579545, 0},               // below 1 ms: every call reaches it
+        {10000.0f, 1000000000, 1410065408}, // 10^10 ticks: the low 32 bits
+        {-1.0f, 1000, 1271310320},          // wraps in the 64-bit product, read unsigned
+        {-2.0f, 1000, 1271310316},          // ... then rounded to a double
+        {-7.0f, 1000, 1271310312},
+        {-5.0f, 3579545, 1271292424},
+        {std::numeric_limits<float>::quiet_NaN(), 1000, 0}, // NaN counts as 0 ms
+        {1e30f, 1000, 1271310320},                          // saturates at the largest 64-bit value
+        {inf, 7, 2783138808},
+        {-1e30f, 1000, 0}, // ... and the smallest
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ProfilerThresholdToTicks(c.m_Ms, c.m_Frequency), c.m_Ticks) << c.m_Ms;
 }
 
 TEST_F(ProfilerTest, SlotProtocolAndHashIdentity)
@@ -42,7 +50,7 @@ TEST_F(ProfilerTest, SlotProtocolAndHashIdentity)
     EXPECT_EQ(context->m_NumScopes, 1);
     EXPECT_EQ(m_Scopes[0].m_Name, nameA);
     EXPECT_EQ(m_Scopes[0].m_NameHash, HashString("Render"));
-    const uint32_t ticks = ProfilerThresholdToTicks(2.9f, GetCounterFrequency());
+    const uint32_t ticks = uint32_t(GetCounterFrequency() * 2 / 1000); // 2.9 ms counts as 2
     EXPECT_EQ(m_Scopes[0].m_ThresholdTicks, ticks);
 
     int32_t secondSlot = -1;

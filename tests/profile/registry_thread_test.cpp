@@ -5,8 +5,12 @@
 #include <string>
 #include <thread>
 
+#include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
+#include "platform/os.h"
 #include "profiler_fixture.h"
+
+TLS_GLOBAL_DECLARE(g_profiler_this_thread_id);
 
 namespace
 {
@@ -166,7 +170,92 @@ TEST_F(ProfilerTest, MisuseIsReportedAndLeavesNoRecordBehind)
     EXPECT_EQ(context->RegisterThread("twice"), 1u);
     const SAssertRecord last = recorder.Records().back();
     EXPECT_EQ(last.m_Expression, "TLS_GLOBAL_GET_UINTPTR(g_profiler_this_thread_id) < "
-                                 "(uint32_t)g_ProfilerContext.m_FirstThreadID");
+                                 "(uint32)g_ProfilerContext.m_FirstThreadID");
     EXPECT_EQ(last.m_File, "profile/profilercontext.cpp");
     EXPECT_EQ(context->PeekThreadID(), 2u);
+}
+
+namespace
+{
+
+SCountingAllocator* s_Backing = nullptr;
+uint32_t s_IdSeenByAllocator = 0;
+
+// An allocator that looks the calling thread up before it allocates.
+void* LookingUpAlloc(SAllocator*, uint32_t size, uint32_t alignment)
+{
+    s_IdSeenByAllocator = GetProfiler()->GetThreadID();
+    return s_Backing->m_Base.m_Alloc(s_Backing->Get(), size, alignment);
+}
+
+} // namespace
+
+TEST_F(ProfilerTest, ACreationStartedInsideACreationFailsAndTheOuterOneCompletes)
+{
+    SetUpReady(4, 2, 10);
+    CAssertRecorder recorder;
+    SProfilerContext* context = Context();
+    static struct
+    {
+        int m_Depth;
+        uint32_t m_Direct, m_Lookup, m_Register;
+        int32_t m_Count;
+    } inner;
+    inner = {};
+    context->m_OnThreadCreated = [](uint32_t, const char*) {
+        if (inner.m_Depth++ > 0)
+            return; // before the guard, each inner creation called back again
+        SProfilerContext* c = GetProfiler();
+        inner.m_Direct = c->CreateThreadData("inner");
+        inner.m_Lookup = c->GetThreadID();
+        inner.m_Register = c->RegisterThread("inner");
+        inner.m_Count = c->m_NumThreads;
+    };
+    OnNewThread([&] {
+        EXPECT_EQ(context->RegisterThread("outer"), 1u);
+        EXPECT_EQ(context->PeekThreadID(), 10u);
+    });
+    EXPECT_EQ(inner.m_Direct, PROFILER_INVALID_THREAD_ID);
+    EXPECT_EQ(inner.m_Lookup, PROFILER_INVALID_THREAD_ID);
+    EXPECT_EQ(inner.m_Register, 0u);
+    EXPECT_EQ(inner.m_Count, 0);
+    EXPECT_EQ(NumThreads(), 1);
+    EXPECT_STREQ(context->m_Threads[0].m_Name, "outer");
+    EXPECT_EQ(m_Allocator.Live(), 2); // the outer record's buffers, nothing leaked
+
+    // An allocator that looks its thread up finds it failed instead of recursing.
+    context->m_OnThreadCreated = nullptr;
+    s_Backing = &m_Allocator;
+    SAllocator lookingUp = {&LookingUpAlloc, m_Allocator.m_Base.m_Free};
+    context->m_ProfilerAllocator = &lookingUp;
+    OnNewThread([&] { EXPECT_EQ(context->GetThreadID(), 11u); });
+    EXPECT_EQ(s_IdSeenByAllocator, PROFILER_INVALID_THREAD_ID);
+    EXPECT_EQ(NumThreads(), 2);
+    EXPECT_EQ(m_Allocator.Live(), 4);
+}
+
+TEST_F(ProfilerTest, AThreadWhoseSlotCannotHoldAnIdUsesUpNoRecord)
+{
+    SetUpReady();
+    CAssertRecorder recorder;
+    const SThreadSeams saved = g_ThreadSeams;
+    g_profiler_this_thread_id_slot = OS_TLS_INVALID;
+    g_ThreadSeams.m_TlsAlloc = [] { return OS_TLS_INVALID; };
+    SProfilerContext* context = Context();
+    EXPECT_EQ(context->RegisterThread("no slot"), 0u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(context->GetThreadID(), 0u); // each attempt fails its check, creates nothing
+    EXPECT_EQ(NumThreads(), 0);
+    EXPECT_EQ(m_Allocator.m_Allocations.load(), 0);
+    EXPECT_TRUE(recorder.Saw("ret == 1"));
+
+    g_ThreadSeams = saved;
+    EXPECT_EQ(context->GetThreadID(), 1u);
+}
+
+TEST_F(ProfilerTest, IdsAreUnsignedPastTheSignedRange)
+{
+    SetUpReady(4, 2, INT32_MAX);
+    EXPECT_EQ(Context()->CreateThreadData("last signed"), 0x7FFFFFFFu);
+    EXPECT_EQ(Context()->CreateThreadData("first unsigned"), 0x80000000u);
 }
