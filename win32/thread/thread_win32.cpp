@@ -193,8 +193,17 @@ void ThreadAnnounceName(uint32_t thread_id, const char* name)
 
 uint32_t ThreadGetStackSize()
 {
-    // Base minus limit from the thread information block: the committed extent.
+    // Base minus limit from the thread information block: the committed extent. GCC 12
+    // takes the segment-relative read inside NtCurrentTeb for an access to an empty array
+    // when it optimises 32-bit code, a false -Warray-bounds.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
     const NT_TIB* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
     return static_cast<uint32_t>(static_cast<const char*>(tib->StackBase) -
                                  static_cast<const char*>(tib->StackLimit));
 }
