@@ -16,9 +16,12 @@
 #include "common/time/counter.h"
 #include "platform/os.h"
 
+// Constant-initialised, so LogInit works from static constructors that run before this
+// unit's own initialisers.
 SLogContext* g_LogContext = nullptr;
-SLogOutput g_DefaultLogOutput = {stdout, E_LOG_WARNING, false, false};
-SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
+FILE g_LogStandardOutput{}; // only its address is used
+constinit SLogOutput g_DefaultLogOutput = {LOG_STANDARD_OUTPUT, E_LOG_WARNING, false, false};
+constinit SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
 
 // The calling thread's indentation level.
 TLS_GLOBAL_DEFINE(g_log_indentation);
@@ -143,6 +146,8 @@ void LogInit(const SLogInitParams& initParams)
             context->m_Outputs[i] = *output;
         else
             context->m_Outputs[i].m_Severity = E_LOG_NONE;
+        if (context->m_Outputs[i].m_Stream == LOG_STANDARD_OUTPUT)
+            context->m_Outputs[i].m_Stream = stdout;
     }
     context->m_Callback = nullptr;
     context->m_CallbackUserData = nullptr;

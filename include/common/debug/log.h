@@ -36,16 +36,25 @@ extern SLogContext* g_LogContext;
 // the log is uninitialised.
 extern SAllocator* g_LogAllocator;
 
+// Stands for the process's standard output stream in the records given to LogInit, which
+// puts the real stream in its place. The C library only hands out its standard output at
+// run time (glibc from a variable, the Windows runtimes from a call), so a record that a
+// client's static constructor may read before any initialiser of this library has run
+// names the stream this way and stays constant data. Not a stream to write to.
+extern FILE g_LogStandardOutput;
+#define LOG_STANDARD_OUTPUT (&g_LogStandardOutput)
+
 // One output: the stream its lines go to (may be null) and what a line carries.
 struct SLogOutput
 {
-    FILE* m_Stream;
+    FILE* m_Stream;          // a stream, LOG_STANDARD_OUTPUT or null
     ELogSeverity m_Severity; // E_LOG_NONE turns the output off
     bool m_PrintFileAndLine; // end each line with " file(line)"
     bool m_PrintTime;        // put "sss.mmm: " before the message text
 };
 
-// Standard output, warnings and worse, no time stamp, no file and line.
+// Standard output, warnings and worse, no time stamp, no file and line. Constant data:
+// valid from the process's first instruction, also in a client's static constructor.
 extern SLogOutput g_DefaultLogOutput;
 
 struct SLogInitParams

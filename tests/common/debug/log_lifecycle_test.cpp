@@ -1,10 +1,30 @@
-// The log's set-up and tear-down: its memory given back, the write path's freedom from
-// allocation, the plain path afterwards, LogInit refused or failing, and the assertion
-// handler it installs.
+// The log's set-up and tear-down: from a static constructor, its memory given back, the
+// write path's freedom from allocation, the plain path afterwards, LogInit refused or
+// failing, and the assertion handler it installs.
 #include <algorithm>
 
 #include "common/debug/assert.h"
 #include "log_test_support.h"
+
+// Output 0 as a client's static constructor gets it. Test objects are linked before the
+// platform library, so this runs before any of the library's own initialisers, as a
+// client's constructor usually does.
+static SLogOutput s_StaticConstructorOutput;
+static const bool s_StaticConstructorRan = [] {
+    AssertHandlerFunc handler = AssertHandler;
+    LogInit(SLogInitParams());
+    s_StaticConstructorOutput = g_LogContext->m_Outputs[0];
+    LogShutdown();
+    AssertHandler = handler;
+    return true;
+}();
+
+TEST(LogStartup, AStaticConstructorGetsStandardOutputForWarnings)
+{
+    ASSERT_TRUE(s_StaticConstructorRan);
+    EXPECT_EQ(s_StaticConstructorOutput.m_Stream, stdout);
+    EXPECT_EQ(s_StaticConstructorOutput.m_Severity, E_LOG_WARNING);
+}
 
 using LogLifecycle = LogTest;
 
