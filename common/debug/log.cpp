@@ -256,10 +256,10 @@ void LogRemoveChannelSeverity(const char* channel)
     if (context == nullptr)
         return;
 
+    // The key borrows the caller's text: removing needs no memory, so it also works when
+    // the log's allocator has run out.
     CScopedMutexLock lock(context->m_Mutex);
-    CLogString key(channel, true);
-    if (key.GetString() != nullptr)
-        context->m_ChannelSeverities.Erase(key);
+    context->m_ChannelSeverities.Erase(CLogString(channel, false));
 }
 
 // ---- indentation ----
