@@ -25,6 +25,9 @@ constinit SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
 
 // The calling thread's indentation level.
 TLS_GLOBAL_DEFINE(g_log_indentation);
+// How deep the calling thread is in the log's output path (the hook, the output routine,
+// the callback): nonzero while a write of this thread holds or may take the log's mutex.
+TLS_GLOBAL_DEFINE(g_log_writing);
 
 // Set once the uninitialised notice has been printed; never cleared. The exchange makes
 // the notice appear once per module even when two threads write the first message.
@@ -170,6 +173,12 @@ void LogShutdown()
 {
     SLogContext* context = LogCheckedContext();
     if (context == nullptr)
+        return;
+    // A writer of this thread holds the context's mutex and unlocks it on its way out, so
+    // the context cannot go while it is there.
+    const bool writing = TLS_GLOBAL_GET_UINTPTR(g_log_writing) != 0;
+    PLATFORM_ASSERT(!writing && "LogShutdown from inside the log's output path!");
+    if (writing)
         return;
 
     for (SLogOutput& output : context->m_Outputs)
@@ -364,7 +373,10 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     message.m_Indentation = static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_log_indentation));
     message.m_ElapsedMs = LogElapsedMilliseconds(context);
 
+    const uintptr_t depth = TLS_GLOBAL_GET_UINTPTR(g_log_writing);
+    TLS_GLOBAL_SET_UINTPTR(g_log_writing, depth + 1);
     context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
+    TLS_GLOBAL_SET_UINTPTR(g_log_writing, depth);
 }
 
 // ---- output ----

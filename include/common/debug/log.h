@@ -93,6 +93,9 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
 // while one of them runs.
 void LogInit(const SLogInitParams& initParams);
 bool LogInitialized();
+// Flushes the outputs and frees the log. From the log's own output path on the writing
+// thread (a callback or an output hook) it is refused with an assertion and changes
+// nothing, since that write still holds the log's mutex; shut down after the write.
 void LogShutdown();
 
 void LogSetCallback(LogCallback callback, void* userData);
