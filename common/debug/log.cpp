@@ -352,6 +352,13 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     }
 
     PLATFORM_ASSERT(severity > E_LOG_NONE && "Writing log with value used internally by logger!!!");
+    // The filters, the line and the callback read both texts: a missing one is empty.
+    PLATFORM_ASSERT(channel != 0 && "A log message needs a channel!");
+    PLATFORM_ASSERT(file != 0 && "A log message needs a source file!");
+    if (channel == nullptr)
+        channel = "";
+    if (file == nullptr)
+        file = "";
 
     // Formatting, the filters and the clock run in the writer's thread before any lock.
     char text[1024];

@@ -201,6 +201,7 @@ static size_t StackSizeFor(uint32_t requested, const pthread_attr_t* attributes)
 
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size)
 {
+    name = ThreadCheckName(name);
     const SThreadConfigEntry* config = ThreadFindConfig(name);
     auto* thread = new ThreadImpl(entry, arg, config->m_InitCallbackArg, config->m_InitCallback);
 

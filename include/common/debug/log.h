@@ -84,6 +84,8 @@ typedef void (*LogOutputHook)(LogOutputFunc output, SLogMessage* message, void* 
 #define LOG_PRINTF_FORMAT(fmt, args)
 #endif
 
+// A null channel or file is asserted on an initialised log and written as the empty text;
+// the uninitialised log does not read them.
 void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
               const char* format, ...) LOG_PRINTF_FORMAT(5, 6);
 void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
