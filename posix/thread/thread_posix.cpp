@@ -24,7 +24,8 @@
 #include "common/thread/thread.h"
 #include "platform/os.h"
 
-SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu"};
+SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu", &sched_getaffinity,
+                                  &sched_setaffinity};
 
 // The failure reports carry the same texts on both OSes, so the names they quote exist here.
 static const int FALSE = 0;
@@ -64,7 +65,7 @@ public:
 
     bool Read(pid_t tid)
     {
-        while (sched_getaffinity(tid, m_Size, m_Set) != 0)
+        while (g_ThreadOsSeams.m_GetAffinity(tid, m_Size, m_Set) != 0)
         {
             if (errno != EINVAL || m_Count >= 1 << 20)
                 return false;
@@ -72,7 +73,7 @@ public:
         }
         return true;
     }
-    bool Write(pid_t tid) const { return sched_setaffinity(tid, m_Size, m_Set) == 0; }
+    bool Write(pid_t tid) const { return g_ThreadOsSeams.m_SetAffinity(tid, m_Size, m_Set) == 0; }
     uint64_t Mask() const
     {
         uint64_t mask = 0;
