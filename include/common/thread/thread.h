@@ -85,6 +85,8 @@ struct SThreadConfigTable
 // and priority are in place before any of its own code runs. The stack size is rounded as
 // ThreadRoundStackSize says. Returns the object also when creation failed (null m_Thread,
 // asserted). A null name is asserted and taken as the empty name: the thread still runs.
+// Its processors: on Windows the process's mask; on POSIX its creator's mask, as POSIX
+// threads inherit it, unless a mask was set with ThreadSetProcessAffinity.
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size);
 // Waits without time limit for a created thread to end, then frees its object.
 void ThreadDestroy(ThreadImpl* thread);
