@@ -38,6 +38,23 @@ static void LogSetIndentation(uintptr_t level)
     TLS_GLOBAL_SET_UINTPTR(g_log_indentation, level);
 }
 
+// Marks the calling thread as inside the output path for its lifetime, also when a hook or
+// callback leaves it by an exception.
+class CLogWritingScope
+{
+public:
+    CLogWritingScope() : m_Depth(TLS_GLOBAL_GET_UINTPTR(g_log_writing))
+    {
+        TLS_GLOBAL_SET_UINTPTR(g_log_writing, m_Depth + 1);
+    }
+    ~CLogWritingScope() { TLS_GLOBAL_SET_UINTPTR(g_log_writing, m_Depth); }
+    CLogWritingScope(const CLogWritingScope&) = delete;
+    CLogWritingScope& operator=(const CLogWritingScope&) = delete;
+
+private:
+    uintptr_t m_Depth;
+};
+
 // ---- records ----
 
 SLogInitParams::SLogInitParams() : m_Allocator(&g_LogDefaultAllocator), m_Outputs{}
@@ -380,10 +397,8 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     message.m_Indentation = static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_log_indentation));
     message.m_ElapsedMs = LogElapsedMilliseconds(context);
 
-    const uintptr_t depth = TLS_GLOBAL_GET_UINTPTR(g_log_writing);
-    TLS_GLOBAL_SET_UINTPTR(g_log_writing, depth + 1);
+    CLogWritingScope writing;
     context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
-    TLS_GLOBAL_SET_UINTPTR(g_log_writing, depth);
 }
 
 // ---- output ----
