@@ -16,12 +16,18 @@
 #include "common/time/counter.h"
 #include "platform/os.h"
 
+// Constant-initialised, so LogInit works from static constructors that run before this
+// unit's own initialisers.
 SLogContext* g_LogContext = nullptr;
-SLogOutput g_DefaultLogOutput = {stdout, E_LOG_WARNING, false, false};
-SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
+FILE g_LogStandardOutput{}; // only its address is used
+constinit SLogOutput g_DefaultLogOutput = {LOG_STANDARD_OUTPUT, E_LOG_WARNING, false, false};
+constinit SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
 
 // The calling thread's indentation level.
 TLS_GLOBAL_DEFINE(g_log_indentation);
+// How deep the calling thread is in the log's output path (the hook, the output routine,
+// the callback): nonzero while a write of this thread holds or may take the log's mutex.
+TLS_GLOBAL_DEFINE(g_log_writing);
 
 // Set once the uninitialised notice has been printed; never cleared. The exchange makes
 // the notice appear once per module even when two threads write the first message.
@@ -31,6 +37,23 @@ static void LogSetIndentation(uintptr_t level)
 {
     TLS_GLOBAL_SET_UINTPTR(g_log_indentation, level);
 }
+
+// Marks the calling thread as inside the output path for its lifetime, also when a hook or
+// callback leaves it by an exception.
+class CLogWritingScope
+{
+public:
+    CLogWritingScope() : m_Depth(TLS_GLOBAL_GET_UINTPTR(g_log_writing))
+    {
+        TLS_GLOBAL_SET_UINTPTR(g_log_writing, m_Depth + 1);
+    }
+    ~CLogWritingScope() { TLS_GLOBAL_SET_UINTPTR(g_log_writing, m_Depth); }
+    CLogWritingScope(const CLogWritingScope&) = delete;
+    CLogWritingScope& operator=(const CLogWritingScope&) = delete;
+
+private:
+    uintptr_t m_Depth;
+};
 
 // ---- records ----
 
@@ -143,6 +166,8 @@ void LogInit(const SLogInitParams& initParams)
             context->m_Outputs[i] = *output;
         else
             context->m_Outputs[i].m_Severity = E_LOG_NONE;
+        if (context->m_Outputs[i].m_Stream == LOG_STANDARD_OUTPUT)
+            context->m_Outputs[i].m_Stream = stdout;
     }
     context->m_Callback = nullptr;
     context->m_CallbackUserData = nullptr;
@@ -165,6 +190,12 @@ void LogShutdown()
 {
     SLogContext* context = LogCheckedContext();
     if (context == nullptr)
+        return;
+    // A writer of this thread holds the context's mutex and unlocks it on its way out, so
+    // the context cannot go while it is there.
+    const bool writing = TLS_GLOBAL_GET_UINTPTR(g_log_writing) != 0;
+    PLATFORM_ASSERT(!writing && "LogShutdown from inside the log's output path!");
+    if (writing)
         return;
 
     for (SLogOutput& output : context->m_Outputs)
@@ -251,10 +282,10 @@ void LogRemoveChannelSeverity(const char* channel)
     if (context == nullptr)
         return;
 
+    // The key borrows the caller's text: removing needs no memory, so it also works when
+    // the log's allocator has run out.
     CScopedMutexLock lock(context->m_Mutex);
-    CLogString key(channel, true);
-    if (key.GetString() != nullptr)
-        context->m_ChannelSeverities.Erase(key);
+    context->m_ChannelSeverities.Erase(CLogString(channel, false));
 }
 
 // ---- indentation ----
@@ -338,6 +369,13 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     }
 
     PLATFORM_ASSERT(severity > E_LOG_NONE && "Writing log with value used internally by logger!!!");
+    // The filters, the line and the callback read both texts: a missing one is empty.
+    PLATFORM_ASSERT(channel != 0 && "A log message needs a channel!");
+    PLATFORM_ASSERT(file != 0 && "A log message needs a source file!");
+    if (channel == nullptr)
+        channel = "";
+    if (file == nullptr)
+        file = "";
 
     // Formatting, the filters and the clock run in the writer's thread before any lock.
     char text[1024];
@@ -359,6 +397,7 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     message.m_Indentation = static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_log_indentation));
     message.m_ElapsedMs = LogElapsedMilliseconds(context);
 
+    CLogWritingScope writing;
     context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
 }
 

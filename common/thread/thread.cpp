@@ -150,6 +150,13 @@ void ThreadSetProcessor(ThreadImpl* /*thread*/, int32_t /*processor*/)
 
 // ---- created and adopted threads ----
 
+const char* ThreadCheckName(const char* name)
+{
+    // The table lookup and the naming read the name; null would crash them.
+    PLATFORM_ASSERT(name != 0 && "A thread needs a name!");
+    return name != nullptr ? name : "";
+}
+
 void ThreadRunCreated(ThreadImpl* thread)
 {
     TLS_GLOBAL_SET_UINTPTR(g_current_thread, thread);
@@ -160,6 +167,7 @@ void ThreadRunCreated(ThreadImpl* thread)
 
 ThreadImpl* ThreadAttachCurrent(const char* name)
 {
+    name = ThreadCheckName(name);
     ThreadImpl* thread = ThreadGetCurrent();
     PLATFORM_ASSERT(thread == NULL);
     if (thread != NULL)

@@ -24,7 +24,8 @@
 #include "common/thread/thread.h"
 #include "platform/os.h"
 
-SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu"};
+SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu", &sched_getaffinity,
+                                  &sched_setaffinity};
 
 // The failure reports carry the same texts on both OSes, so the names they quote exist here.
 static const int FALSE = 0;
@@ -64,7 +65,7 @@ public:
 
     bool Read(pid_t tid)
     {
-        while (sched_getaffinity(tid, m_Size, m_Set) != 0)
+        while (g_ThreadOsSeams.m_GetAffinity(tid, m_Size, m_Set) != 0)
         {
             if (errno != EINVAL || m_Count >= 1 << 20)
                 return false;
@@ -72,7 +73,7 @@ public:
         }
         return true;
     }
-    bool Write(pid_t tid) const { return sched_setaffinity(tid, m_Size, m_Set) == 0; }
+    bool Write(pid_t tid) const { return g_ThreadOsSeams.m_SetAffinity(tid, m_Size, m_Set) == 0; }
     uint64_t Mask() const
     {
         uint64_t mask = 0;
@@ -121,31 +122,36 @@ template <typename Visit> static bool ForEachProcessThread(Visit visit)
     return true;
 }
 
-// Linux keeps no process mask apart from its threads' masks, and binding the main thread
-// must not narrow what the other threads may be bound to, as it does not on Windows. So
-// the process mask is kept here: the main thread's mask when the module loads (what the
-// process was started with, e.g. by taskset), replaced by ThreadSetProcessAffinity. Each
-// module that links the platform layer keeps its own copy.
-static std::atomic<uint64_t> s_ProcessMask{0};
+// Linux keeps no process mask apart from its threads' masks. The process mask is the one
+// that the application set with ThreadSetProcessAffinity, which every thread created since
+// starts with, as on Windows; 0 while it has set none, and then new threads keep the mask
+// that they inherit from their creator (what taskset or the administrator gave the
+// process, with every processor past the mask word). Each module that links the platform
+// layer keeps its own.
+static std::atomic<uint64_t> s_SetProcessMask{0};
 
-static uint64_t ProcessMask()
+// The processors of the mask word that some thread of the process may use, read now;
+// false when no thread's mask could be read.
+static bool ReadProcessMask(uint64_t* mask)
 {
-    uint64_t mask = s_ProcessMask.load();
-    if (mask == 0)
-    {
-        CCpuSet set;
-        if (set.Read(getpid()))
+    *mask = 0;
+    bool read = false;
+    CCpuSet set;
+    ForEachProcessThread([&](pid_t tid) {
+        // A thread that ends during the walk is not there to count.
+        if (set.Read(tid))
         {
-            uint64_t expected = 0;
-            s_ProcessMask.compare_exchange_strong(expected, set.Mask());
+            *mask |= set.Mask();
+            read = true;
         }
-        mask = s_ProcessMask.load();
+    });
+    if (!read && set.Read(0))
+    {
+        *mask = set.Mask();
+        read = true;
     }
-    return mask;
+    return read;
 }
-
-// Read at load, before the application can bind any thread.
-static const uint64_t s_ProcessMaskAtLoad = ProcessMask();
 
 // ---- creation ----
 
@@ -172,10 +178,14 @@ static void* ThreadStartRoutine(void* param)
     auto* start = static_cast<SThreadStart*>(param);
     ThreadImpl* thread = start->m_Thread;
     thread->m_ThreadId = ThreadGetCurrentId();
-    // A new thread starts with the process mask, as on Windows, not with its creator's.
-    CCpuSet set;
-    set.SetMask(ProcessMask());
-    set.Write(0);
+    // A process mask set through the layer replaces the creator's, as on Windows.
+    const uint64_t process_mask = s_SetProcessMask.load();
+    if (process_mask != 0)
+    {
+        CCpuSet set;
+        set.SetMask(process_mask);
+        set.Write(0);
+    }
     sem_post(&start->m_IdPublished);
     WaitUninterrupted(&start->m_Released);
     // The creator touches neither semaphore after its post of m_Released.
@@ -201,6 +211,7 @@ static size_t StackSizeFor(uint32_t requested, const pthread_attr_t* attributes)
 
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size)
 {
+    name = ThreadCheckName(name);
     const SThreadConfigEntry* config = ThreadFindConfig(name);
     auto* thread = new ThreadImpl(entry, arg, config->m_InitCallbackArg, config->m_InitCallback);
 
@@ -352,8 +363,12 @@ uint32_t ThreadGetStackSize()
 
 uint64_t ThreadGetProcessAffinity()
 {
-    uint64_t mask = ProcessMask();
-    int ret = mask != 0 ? 1 : FALSE;
+    // A process that may use only processors past the mask word reads as 0: that is no
+    // refusal.
+    uint64_t mask = s_SetProcessMask.load();
+    if (mask != 0)
+        return mask;
+    int ret = ReadProcessMask(&mask) ? 1 : FALSE;
     PLATFORM_ASSERT(ret != FALSE);
     return mask;
 }
@@ -373,7 +388,7 @@ void ThreadSetProcessAffinity(uint64_t affinity_mask)
     PLATFORM_ASSERT(ret != FALSE);
     // The kernel drops processors that do not exist: keep what it applied.
     if (ret != FALSE && set.Read(0))
-        s_ProcessMask.store(set.Mask());
+        s_SetProcessMask.store(set.Mask());
 }
 
 uint64_t OsThreadSetAffinityMask(ThreadImpl* thread, uint64_t affinity_mask)

@@ -52,6 +52,31 @@ bool OsCountCores(uint32_t*, uint32_t*)
     return false;
 }
 
+uint64_t OsThreadAffinity(ThreadImpl* thread)
+{
+    DWORD_PTR process = 0, system = 0;
+    GetProcessAffinityMask(GetCurrentProcess(), &process, &system);
+    const DWORD_PTR previous = SetThreadAffinityMask(thread->m_Thread, process);
+    SetThreadAffinityMask(thread->m_Thread, previous);
+    return previous;
+}
+
+void OsSetProcessAffinity(uint64_t mask)
+{
+    SetProcessAffinityMask(GetCurrentProcess(), static_cast<DWORD_PTR>(mask));
+}
+
+CFakeAffinity::CFakeAffinity(const std::vector<unsigned>&) {}
+CFakeAffinity::~CFakeAffinity() {}
+bool CFakeAffinity::Active() const
+{
+    return false;
+}
+std::vector<unsigned> CFakeAffinity::Allowed(uint32_t) const
+{
+    return {};
+}
+
 static uint32_t s_FakeCores, s_FakeThreadsPerCore;
 
 // A core record and a cache record per core. As with the real call, too small a buffer
@@ -82,10 +107,13 @@ CFakeMachine::~CFakeMachine()
 
 #else // POSIX
 #include "thread/thread_posix.h"
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <pthread.h>
 #include <set>
 #include <sys/resource.h>
@@ -141,6 +169,86 @@ bool OsCountCores(uint32_t* cores, uint32_t* logical)
             seen.insert({package, value});
     *cores = static_cast<uint32_t>(seen.size());
     return *logical > 0 && *cores > 0;
+}
+
+uint64_t OsThreadAffinity(ThreadImpl* thread)
+{
+    cpu_set_t set;
+    if (sched_getaffinity(static_cast<pid_t>(thread->m_ThreadId), sizeof(set), &set) != 0)
+        return 0;
+    uint64_t mask = 0;
+    for (unsigned cpu = 0; cpu < 64; ++cpu)
+        mask |= CPU_ISSET(cpu, &set) ? 1ull << cpu : 0;
+    return mask;
+}
+
+void OsSetProcessAffinity(uint64_t mask)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (unsigned cpu = 0; cpu < 64; ++cpu)
+        if ((mask >> cpu) & 1)
+            CPU_SET(cpu, &set);
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        sched_setaffinity(std::stoi(task.path().filename().string()), sizeof(set), &set);
+}
+
+// The fake machine's state: the processors every thread may use, and the masks set since.
+static std::mutex s_FakeMutex;
+static std::vector<unsigned> s_FakeAllowed;
+static std::map<pid_t, std::vector<unsigned>> s_FakeSet;
+
+static int FakeGetAffinity(pid_t tid, size_t size, cpu_set_t* set)
+{
+    if (size < CPU_ALLOC_SIZE(128))
+    {
+        errno = EINVAL; // as the kernel refuses a set smaller than its own
+        return -1;
+    }
+    std::lock_guard<std::mutex> hold(s_FakeMutex);
+    const auto found = s_FakeSet.find(tid);
+    CPU_ZERO_S(size, set);
+    for (unsigned cpu : found != s_FakeSet.end() ? found->second : s_FakeAllowed)
+        CPU_SET_S(cpu, size, set);
+    return 0;
+}
+
+static int FakeSetAffinity(pid_t tid, size_t size, const cpu_set_t* set)
+{
+    std::vector<unsigned> cpus;
+    for (unsigned cpu = 0; cpu < 128; ++cpu)
+        if (CPU_ISSET_S(cpu, size, set))
+            cpus.push_back(cpu);
+    std::lock_guard<std::mutex> hold(s_FakeMutex);
+    s_FakeSet[tid == 0 ? static_cast<pid_t>(gettid()) : tid] = cpus;
+    return 0;
+}
+
+CFakeAffinity::CFakeAffinity(const std::vector<unsigned>& allowed)
+{
+    std::lock_guard<std::mutex> hold(s_FakeMutex);
+    s_FakeAllowed = allowed;
+    s_FakeSet.clear();
+    g_ThreadOsSeams.m_GetAffinity = &FakeGetAffinity;
+    g_ThreadOsSeams.m_SetAffinity = &FakeSetAffinity;
+}
+
+CFakeAffinity::~CFakeAffinity()
+{
+    g_ThreadOsSeams.m_GetAffinity = &sched_getaffinity;
+    g_ThreadOsSeams.m_SetAffinity = &sched_setaffinity;
+}
+
+bool CFakeAffinity::Active() const
+{
+    return true;
+}
+
+std::vector<unsigned> CFakeAffinity::Allowed(uint32_t thread_id) const
+{
+    std::lock_guard<std::mutex> hold(s_FakeMutex);
+    const auto found = s_FakeSet.find(static_cast<pid_t>(thread_id));
+    return found != s_FakeSet.end() ? found->second : s_FakeAllowed;
 }
 
 CFakeMachine::CFakeMachine(uint32_t cores, uint32_t threads_per_core)

@@ -35,6 +35,7 @@ static DWORD WINAPI ThreadStartRoutine(LPVOID param)
 
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size)
 {
+    name = ThreadCheckName(name);
     const SThreadConfigEntry* config = ThreadFindConfig(name);
     auto* thread = new ThreadImpl(entry, arg, config->m_InitCallbackArg, config->m_InitCallback);
 

@@ -36,16 +36,25 @@ extern SLogContext* g_LogContext;
 // the log is uninitialised.
 extern SAllocator* g_LogAllocator;
 
+// Stands for the process's standard output stream in the records given to LogInit, which
+// puts the real stream in its place. The C library only hands out its standard output at
+// run time (glibc from a variable, the Windows runtimes from a call), so a record that a
+// client's static constructor may read before any initialiser of this library has run
+// names the stream this way and stays constant data. Not a stream to write to.
+extern FILE g_LogStandardOutput;
+#define LOG_STANDARD_OUTPUT (&g_LogStandardOutput)
+
 // One output: the stream its lines go to (may be null) and what a line carries.
 struct SLogOutput
 {
-    FILE* m_Stream;
+    FILE* m_Stream;          // a stream, LOG_STANDARD_OUTPUT or null
     ELogSeverity m_Severity; // E_LOG_NONE turns the output off
     bool m_PrintFileAndLine; // end each line with " file(line)"
     bool m_PrintTime;        // put "sss.mmm: " before the message text
 };
 
-// Standard output, warnings and worse, no time stamp, no file and line.
+// Standard output, warnings and worse, no time stamp, no file and line. Constant data:
+// valid from the process's first instruction, also in a client's static constructor.
 extern SLogOutput g_DefaultLogOutput;
 
 struct SLogInitParams
@@ -75,6 +84,8 @@ typedef void (*LogOutputHook)(LogOutputFunc output, SLogMessage* message, void* 
 #define LOG_PRINTF_FORMAT(fmt, args)
 #endif
 
+// A null channel or file is asserted on an initialised log and written as the empty text;
+// the uninitialised log does not read them.
 void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
               const char* format, ...) LOG_PRINTF_FORMAT(5, 6);
 void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
@@ -84,6 +95,9 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
 // while one of them runs.
 void LogInit(const SLogInitParams& initParams);
 bool LogInitialized();
+// Flushes the outputs and frees the log. From the log's own output path on the writing
+// thread (a callback or an output hook) it is refused with an assertion and changes
+// nothing, since that write still holds the log's mutex; shut down after the write.
 void LogShutdown();
 
 void LogSetCallback(LogCallback callback, void* userData);

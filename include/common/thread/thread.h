@@ -84,7 +84,9 @@ struct SThreadConfigTable
 // Creates a thread that runs the name's init callback, then entry(arg). Its handle, name
 // and priority are in place before any of its own code runs. The stack size is rounded as
 // ThreadRoundStackSize says. Returns the object also when creation failed (null m_Thread,
-// asserted).
+// asserted). A null name is asserted and taken as the empty name: the thread still runs.
+// Its processors: on Windows the process's mask; on POSIX its creator's mask, as POSIX
+// threads inherit it, unless a mask was set with ThreadSetProcessAffinity.
 ThreadImpl* ThreadCreate(const char* name, ThreadEntryFunc entry, void* arg, uint32_t stack_size);
 // Waits without time limit for a created thread to end, then frees its object.
 void ThreadDestroy(ThreadImpl* thread);
@@ -101,6 +103,7 @@ uint32_t ThreadGetId(ThreadImpl* thread);
 // The calling thread's stack extent in bytes, as the OS reports it.
 uint32_t ThreadGetStackSize();
 // Gives the calling thread an object named from the table; null (asserted) when it has one.
+// A null name is asserted and taken as the empty name.
 ThreadImpl* ThreadAttachCurrent(const char* name);
 // Frees the calling thread's adopted object and clears its slot; nothing without an object.
 void ThreadDetachCurrent();
@@ -119,6 +122,10 @@ uint64_t ThreadRoundStackSize(uint32_t requested);
 // The rounded size as the OS takes it: capped at the largest multiple of 4096 that a size_t
 // holds, so that requests too large for the address space are left for the OS to refuse.
 size_t ThreadStackSizeToOs(uint32_t requested);
+
+// The name that ThreadCreate and ThreadAttachCurrent use: the given one, or the empty name
+// for null, which is asserted.
+const char* ThreadCheckName(const char* name);
 
 // Runs a created thread's own code, on that thread: makes its object the thread's current
 // one, then runs its init callback and its entry function. Called by the per-OS start

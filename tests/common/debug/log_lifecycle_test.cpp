@@ -1,10 +1,31 @@
-// The log's set-up and tear-down: its memory given back, the write path's freedom from
-// allocation, the plain path afterwards, LogInit refused or failing, and the assertion
-// handler it installs.
+// The log's set-up and tear-down: from a static constructor, its memory given back, the
+// write path's freedom from allocation, the plain path afterwards, LogInit refused or
+// failing, and the assertion handler it installs.
 #include <algorithm>
+#include <functional>
 
 #include "common/debug/assert.h"
 #include "log_test_support.h"
+
+// Output 0 as a client's static constructor gets it. Test objects are linked before the
+// platform library, so this runs before any of the library's own initialisers, as a
+// client's constructor usually does.
+static SLogOutput s_StaticConstructorOutput;
+static const bool s_StaticConstructorRan = [] {
+    AssertHandlerFunc handler = AssertHandler;
+    LogInit(SLogInitParams());
+    s_StaticConstructorOutput = g_LogContext->m_Outputs[0];
+    LogShutdown();
+    AssertHandler = handler;
+    return true;
+}();
+
+TEST(LogStartup, AStaticConstructorGetsStandardOutputForWarnings)
+{
+    ASSERT_TRUE(s_StaticConstructorRan);
+    EXPECT_EQ(s_StaticConstructorOutput.m_Stream, stdout);
+    EXPECT_EQ(s_StaticConstructorOutput.m_Severity, E_LOG_WARNING);
+}
 
 using LogLifecycle = LogTest;
 
@@ -65,4 +86,42 @@ TEST_F(LogLifecycle, InstallsItsAssertHandlerOnlyWhenNoneIsInstalled)
     AssertHandlerFunc installed = AssertHandler;
     SetUp();
     EXPECT_EQ(AssertHandler, installed);
+}
+
+// A shutdown from the log's own output path would free the mutex that the writer holds and
+// unlocks on its way out: it is refused, and the log goes on as it was.
+TEST_F(LogLifecycle, ShutdownFromTheCallbackOrTheHookIsRefused)
+{
+    const std::function<void()> installs[] = {
+        [] {
+            LogSetCallback(
+                [](ELogSeverity, const char*, const char*, const char*, bool, uint32_t, uint32_t,
+                   int64_t, void*) {
+                    LogShutdown();
+                    return false;
+                },
+                nullptr);
+        },
+        [] {
+            LogSetCallback(nullptr, nullptr);
+            LogSetOutputHook(
+                [](LogOutputFunc output, SLogMessage* message, void*) {
+                    output(message);
+                    LogShutdown();
+                },
+                nullptr);
+        }};
+    for (const std::function<void()>& install : installs)
+    {
+        CAssertRecorder asserts;
+        install();
+        LogWrite(E_LOG_ERROR, "C", "f", 1, "written");
+        ASSERT_TRUE(LogInitialized());
+        ASSERT_EQ(asserts.Count(), 1u);
+        EXPECT_EQ(asserts.Records()[0].m_Expression,
+                  "!writing && \"LogShutdown from inside the log's output path!\"");
+        LogWrite(E_LOG_ERROR, "C", "f", 2, "still written");
+        EXPECT_EQ(m_File.Take(), LogTestHead("ERROR:C:") + "written\n" + LogTestHead("ERROR:C:") +
+                                     "still written\n");
+    }
 }

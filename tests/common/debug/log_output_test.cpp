@@ -1,11 +1,14 @@
 // The lines that an initialised log writes, compared whole and byte for byte: severity
 // field and channel tag, indentation, time stamps, file and line, filters, channel
-// thresholds, the callback, the output hook and the debugger copy.
+// thresholds, the callback, the output hook and the debugger copy; and null texts given to
+// the log and the thread layer.
 #include <algorithm>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <tuple>
 
+#include "common/thread/thread.h"
 #include "log_test_support.h"
 
 using LogOutput = LogTest;
@@ -163,4 +166,56 @@ TEST_F(LogOutput, ChannelEntriesReplaceBothOutputThresholds)
     EXPECT_EQ(m_Quiet.Take(), info + "opened\n" + error + "error\n");
     EXPECT_EQ(m_File.Take(), info + "opened\n" + LogTestHead("INFO:Net:") + "own case\n" + error +
                                  "error\n" + info + "removed\n");
+}
+
+// A null text where a text is expected is asserted and read as the empty text: the message
+// is still written (the verbose one after the file filter has read its file), and the
+// thread still runs, or is adopted, with an empty name.
+static std::string s_ThreadName;
+
+TEST_F(LogOutput, NullTextsAreAssertedAndReadAsEmpty)
+{
+    g_LogContext->m_Outputs[1].m_PrintFileAndLine = true;
+    const auto threadName = [](const std::function<void()>& make) {
+        s_ThreadName = "unset";
+        make();
+        return "[" + s_ThreadName + "]";
+    };
+    const char* const unnamed = "name != 0 && \"A thread needs a name!\"";
+    const std::tuple<const char*, std::function<std::string()>, std::string> cases[] = {
+        {"channel != 0 && \"A log message needs a channel!\"",
+         [&] {
+             LogWrite(E_LOG_ERROR, nullptr, "a.cpp", 1, "m");
+             return m_File.Take();
+         },
+         LogTestHead("ERROR::") + "m a.cpp(1)\n"},
+        {"file != 0 && \"A log message needs a source file!\"",
+         [&] {
+             LogWrite(E_LOG_VERBOSE, "C", nullptr, 2, "m");
+             return m_File.Take();
+         },
+         LogTestHead("VERBOSE:C:") + "m (2)\n"},
+        {unnamed,
+         [&] {
+             return threadName([] {
+                 ThreadDestroy(ThreadCreate(
+                     nullptr, [](void*) { s_ThreadName = ThreadGetCurrentName(); }, nullptr, 0));
+             });
+         },
+         "[]"},
+        {unnamed,
+         [&] {
+             return threadName([] {
+                 s_ThreadName = ThreadGetName(ThreadAttachCurrent(nullptr));
+                 ThreadDetachCurrent();
+             });
+         },
+         "[]"}};
+    for (const auto& [assertion, call, result] : cases)
+    {
+        CAssertRecorder asserts;
+        EXPECT_EQ(call(), result) << assertion;
+        ASSERT_EQ(asserts.Count(), 1u) << assertion;
+        EXPECT_EQ(asserts.Records()[0].m_Expression, assertion);
+    }
 }

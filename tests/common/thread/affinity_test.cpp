@@ -43,20 +43,72 @@ TEST(ThreadAffinity, MasksReadBackClippedToTheProcessAndEmptyOnesOrStrayIdealsAs
     ThreadDestroy(thread);
 }
 
-// Linux keeps no process mask apart from its threads' masks: binding the calling thread
-// must narrow neither the process nor the threads it creates.
-TEST(ThreadProcessAffinity, BindingTheCallingThreadLeavesTheProcessAndNewThreadsAlone)
+// The process's mask changed behind the layer's back (as taskset -a -p does) is what the
+// layer reads, and what new threads run with.
+TEST(ThreadProcessAffinity, AChangeFromOutsideIsReadAndKeptByNewThreads)
 {
     const uint64_t process = ThreadGetProcessAffinity();
-    const int last = 63 - std::countl_zero(process);
-    ThreadSetAffinity(ThreadAttachCurrent("Main"), 1ull << last, s_Any);
-    EXPECT_EQ(ThreadGetCurrentProcessor(), static_cast<uint32_t>(last)); // it runs there
-    EXPECT_EQ(ThreadGetProcessAffinity(), process);
+    const uint64_t highest = 1ull << (63 - std::countl_zero(process));
+    OsSetProcessAffinity(highest);
+    EXPECT_EQ(ThreadGetProcessAffinity(), highest);
     uint64_t seen = 0;
-    RunThread("New", 0, [&] { seen = ThreadGetAffinity(ThreadGetCurrent(), nullptr); });
-    EXPECT_EQ(seen, process);
-    ThreadSetAffinity(ThreadGetCurrent(), process, s_Any);
+    RunThread("New", 0, [&] { seen = OsThreadAffinity(ThreadGetCurrent()); });
+    EXPECT_EQ(seen, highest);
+    OsSetProcessAffinity(process);
+}
+
+// A mask set through the layer reaches every thread there is, and every new thread starts
+// with it, not with its creator's mask.
+TEST(ThreadProcessAffinity, ASetMaskReachesExistingAndNewThreads)
+{
+    const uint64_t process = ThreadGetProcessAffinity();
+    const uint64_t lowest = process & (~process + 1);
+    const uint64_t highest = 1ull << (63 - std::countl_zero(process));
+    SGate gate;
+    std::function<void()> body = [&] { gate.Wait(); };
+    ThreadImpl* existing = CreateThreadRunning("Existing", &body);
+    ThreadImpl* self = ThreadAttachCurrent("Main");
+    for (uint64_t mask : {highest, process}) // the original mask comes back last
+    {
+        ThreadSetProcessAffinity(mask);
+        EXPECT_EQ(ThreadGetProcessAffinity(), mask);
+        EXPECT_EQ(OsThreadAffinity(existing), mask);
+        EXPECT_EQ(OsThreadAffinity(self), mask);
+        ThreadSetAffinity(self, lowest & mask ? lowest : mask, s_Any);
+        uint64_t seen = 0;
+        RunThread("New", 0, [&] { seen = OsThreadAffinity(ThreadGetCurrent()); });
+        EXPECT_EQ(seen, mask) << std::hex << mask;
+    }
+    ThreadSetAffinity(self, process, s_Any);
     ThreadDetachCurrent();
+    gate.m_Open = true;
+    ThreadDestroy(existing);
+}
+
+// Processors past the mask word (64 and up, 32 and up in a 32-bit process) have no bit: a
+// process that may use only those reads as 0, without an assertion, and the threads that
+// it creates keep all their processors.
+TEST(ThreadProcessAffinity, ProcessorsPastTheMaskWordNeverAssert)
+{
+    const unsigned word = 8 * sizeof(void*);
+    for (auto [allowed, low] : {std::pair{std::vector<unsigned>{word, word + 7}, 0ull},
+                                {std::vector<unsigned>{1, word}, 2ull}})
+    {
+        CFakeAffinity fake(allowed);
+        if (!fake.Active())
+            GTEST_SKIP() << "no affinity seams on this OS";
+        CAssertRecorder asserts;
+        EXPECT_EQ(ThreadGetProcessAffinity(), low);
+        uint64_t seen = ~0ull;
+        uint32_t id = 0;
+        RunThread("Beyond", 0, [&] {
+            seen = ThreadGetAffinity(ThreadGetCurrent(), nullptr);
+            id = ThreadGetCurrentId();
+        });
+        EXPECT_EQ(seen, low);
+        EXPECT_EQ(fake.Allowed(id), allowed);
+        EXPECT_EQ(asserts.Count(), 0u);
+    }
 }
 
 TEST(ThreadProcessors, CountsMatchWhatTheOsReports)
