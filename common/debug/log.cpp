@@ -27,6 +27,9 @@ TLS_GLOBAL_DEFINE(g_log_indentation);
 // the notice appear once per module even when two threads write the first message.
 static std::atomic<bool> s_UninitializedNoticeWritten{false};
 
+// Where an uninitialised log hands its messages first; null: nowhere.
+static std::atomic<LogForwardFunc> s_Forward{nullptr};
+
 static void LogSetIndentation(uintptr_t level)
 {
     TLS_GLOBAL_SET_UINTPTR(g_log_indentation, level);
@@ -295,6 +298,25 @@ double LogTicksToMilliseconds(uint64_t ticks)
 
 // ---- write entry ----
 
+void LogSetForward(LogForwardFunc forward)
+{
+    s_Forward.store(forward, std::memory_order_release);
+}
+
+static bool LogForwardUninitialized(ELogSeverity severity, const char* channel, const char* file,
+                                    uint32_t line, const char* format, va_list args)
+{
+    LogForwardFunc forward = s_Forward.load(std::memory_order_acquire);
+    if (forward == nullptr)
+        return false;
+    // A copy, so that the fallback still has the arguments when forwarding declines.
+    va_list copy;
+    va_copy(copy, args);
+    const bool delivered = forward(severity, channel, file, line, format, copy);
+    va_end(copy);
+    return delivered;
+}
+
 static void LogWriteUninitialized(const char* format, va_list args)
 {
     if (!s_UninitializedNoticeWritten.exchange(true))
@@ -333,7 +355,8 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     SLogContext* context = g_LogContext;
     if (context == nullptr)
     {
-        LogWriteUninitialized(format, args);
+        if (!LogForwardUninitialized(severity, channel, file, line, format, args))
+            LogWriteUninitialized(format, args);
         return;
     }
 

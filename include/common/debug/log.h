@@ -75,6 +75,13 @@ typedef void (*LogOutputHook)(LogOutputFunc output, SLogMessage* message, void* 
 #define LOG_PRINTF_FORMAT(fmt, args)
 #endif
 
+// Takes the messages of a module whose log is uninitialised, before the plain fallback;
+// returns true when it delivered the message, false to let the fallback print it.
+typedef bool (*LogForwardFunc)(ELogSeverity severity, const char* channel, const char* file,
+                               uint32_t line, const char* format, va_list args);
+// Installs the module's forwarding (null removes it); any thread may write meanwhile.
+void LogSetForward(LogForwardFunc forward);
+
 void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
               const char* format, ...) LOG_PRINTF_FORMAT(5, 6);
 void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
