@@ -160,11 +160,12 @@ void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, in
     uint32_t& over = ProfilerKitOverThreshold(*thread, ringLength)[index];
     std::atomic_ref<uint32_t>(over).store(over + 1, std::memory_order_relaxed);
 
-    // The count of the previous call is ordered before this entry's stores, so a reader that
-    // sees any of them also sees a count that tells it the entry is being overwritten.
+    // Readers tell a slot being reused by the calls begun (m_ClientWord1): the count is
+    // raised before this entry's stores, so a reader that sees any of them sees it too.
     const uint32_t count = thread->m_ClientWord0;
     SProfilerKitRingEntry& slot =
         static_cast<SProfilerKitRingEntry*>(thread->m_ThreadEntries)[count & (ringLength - 1)];
+    std::atomic_ref<uint32_t>(thread->m_ClientWord1).store(count + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot.m_StartTicks)
         .store(static_cast<uint64_t>(start), std::memory_order_relaxed);
@@ -181,6 +182,7 @@ void ProfilerKitFrame()
     SProfilerKitHeader* header = ProfilerKitHeader(context);
     const uint32_t count = ProfilerKitLoad(header->m_FrameCount);
     uint64_t& slot = header->m_FrameTicks[count & (PROFILER_KIT_FRAME_MARKS - 1)];
+    std::atomic_ref<uint32_t>(header->m_FramesBegun).store(count + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot).store(static_cast<uint64_t>(GetCounterTicks()),
                                           std::memory_order_relaxed);

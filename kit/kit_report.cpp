@@ -35,21 +35,22 @@ bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot)
 
 // Copies entries [count - kept, count) of a ring that its writer may overwrite meanwhile,
 // then drops those whose slot the writer may have begun to reuse: a reader that saw any
-// store of call k + length also sees a count of at least k + length.
+// store of call k + length also sees at least k + length + 1 calls begun.
 template <typename T, typename Copy>
-static void CopyRing(const uint32_t& counter, uint32_t length, std::vector<T>* out, Copy copy)
+static void CopyRing(const uint32_t& written, const uint32_t& begun, uint32_t length,
+                     std::vector<T>* out, Copy copy)
 {
     const uint32_t count =
-        std::atomic_ref<uint32_t>(const_cast<uint32_t&>(counter)).load(std::memory_order_acquire);
+        std::atomic_ref<uint32_t>(const_cast<uint32_t&>(written)).load(std::memory_order_acquire);
     const uint32_t kept = std::min(count, length);
     std::vector<T> copied(kept);
     for (uint32_t k = 0; k < kept; ++k)
         copied[k] = copy((count - kept + k) & (length - 1));
     std::atomic_thread_fence(std::memory_order_acquire);
-    const uint32_t after = ProfilerKitLoad(counter);
+    const uint32_t after = ProfilerKitLoad(begun);
     out->clear();
     for (uint32_t k = 0; k < kept; ++k)
-        if (after - (count - kept + k) < length)
+        if (after - (count - kept + k) <= length)
             out->push_back(copied[k]);
 }
 
@@ -57,17 +58,18 @@ void ProfilerKitCopyRing(const SProfilerThread& thread, uint32_t ringLength,
                          std::vector<SProfilerKitRingEntry>* entries)
 {
     const SProfilerKitRingEntry* ring = static_cast<SProfilerKitRingEntry*>(thread.m_ThreadEntries);
-    CopyRing(thread.m_ClientWord0, ringLength, entries, [ring](uint32_t slot) {
-        return SProfilerKitRingEntry{ProfilerKitLoad(ring[slot].m_StartTicks),
-                                     ProfilerKitLoad(ring[slot].m_DurationTicks),
-                                     ProfilerKitLoad(ring[slot].m_ScopeIndex)};
-    });
+    CopyRing(thread.m_ClientWord0, thread.m_ClientWord1, ringLength, entries,
+             [ring](uint32_t slot) {
+                 return SProfilerKitRingEntry{ProfilerKitLoad(ring[slot].m_StartTicks),
+                                              ProfilerKitLoad(ring[slot].m_DurationTicks),
+                                              ProfilerKitLoad(ring[slot].m_ScopeIndex)};
+             });
 }
 
 void ProfilerKitCopyFrames(SProfilerContext* context, std::vector<uint64_t>* ticks)
 {
     const SProfilerKitHeader* header = ProfilerKitHeader(context);
-    CopyRing(header->m_FrameCount, PROFILER_KIT_FRAME_MARKS, ticks,
+    CopyRing(header->m_FrameCount, header->m_FramesBegun, PROFILER_KIT_FRAME_MARKS, ticks,
              [header](uint32_t slot) { return ProfilerKitLoad(header->m_FrameTicks[slot]); });
 }
 

@@ -27,11 +27,11 @@ struct SProfilerKitHeader
 {
     uint32_t m_Magic;
     uint32_t m_Version;
-    uint32_t m_RingLength; // entries of each thread's call ring, a power of two
-    uint32_t m_State;      // PROFILER_KIT_STATE_*
-    uint32_t m_FrameCount; // frame marks written so far (wraps at 2^32)
-    uint32_t m_Reserved;
-    ProfilerKitLogFunc m_LogWrite;                              // null when no owner forwards lines
+    uint32_t m_RingLength;         // entries of each thread's call ring, a power of two
+    uint32_t m_State;              // PROFILER_KIT_STATE_*
+    uint32_t m_FrameCount;         // frame marks written so far (wraps at 2^32)
+    uint32_t m_FramesBegun;        // frame marks begun: m_FrameCount, or one more while writing
+    ProfilerKitLogFunc m_LogWrite; // null when no owner forwards lines
     alignas(8) uint64_t m_FrameTicks[PROFILER_KIT_FRAME_MARKS]; // ring of frame-mark ticks
 };
 
@@ -45,8 +45,8 @@ struct alignas(8) SProfilerKitScopeEntry
 
 // m_ThreadEntries[0 .. ring length - 1]: the thread's most recent calls that reached their
 // scope's threshold, call n at entry n mod ring length; m_ClientWord0 counts the calls
-// written. After the ring: one uint32 per scope index, the calls that reached the
-// threshold.
+// written, m_ClientWord1 the calls begun (one more while an entry is being written). After
+// the ring: one uint32 per scope index, the calls that reached the threshold.
 struct alignas(8) SProfilerKitRingEntry
 {
     uint64_t m_StartTicks;
