@@ -27,8 +27,13 @@ TLS_GLOBAL_DEFINE(g_log_indentation);
 // the notice appear once per module even when two threads write the first message.
 static std::atomic<bool> s_UninitializedNoticeWritten{false};
 
-// Where an uninitialised log hands its messages first; null: nowhere.
-static std::atomic<LogForwardFunc> s_Forward{nullptr};
+// Where an uninitialised log hands its messages first; null: nowhere. Wrapped, because
+// va_list carries attributes that a template argument would drop on some targets.
+struct SLogForward
+{
+    LogForwardFunc m_Func;
+};
+static std::atomic<SLogForward> s_Forward{SLogForward{nullptr}};
 
 static void LogSetIndentation(uintptr_t level)
 {
@@ -300,13 +305,13 @@ double LogTicksToMilliseconds(uint64_t ticks)
 
 void LogSetForward(LogForwardFunc forward)
 {
-    s_Forward.store(forward, std::memory_order_release);
+    s_Forward.store(SLogForward{forward}, std::memory_order_release);
 }
 
 static bool LogForwardUninitialized(ELogSeverity severity, const char* channel, const char* file,
                                     uint32_t line, const char* format, va_list args)
 {
-    LogForwardFunc forward = s_Forward.load(std::memory_order_acquire);
+    LogForwardFunc forward = s_Forward.load(std::memory_order_acquire).m_Func;
     if (forward == nullptr)
         return false;
     // A copy, so that the fallback still has the arguments when forwarding declines.
