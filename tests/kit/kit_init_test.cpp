@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -31,27 +30,28 @@ std::vector<unsigned char> RecordBytes()
 TEST(KitInit, BadParametersAssertAndChangeNothingThenASetUpServesUntilShutdown)
 {
     SCountingAllocator allocator;
-    struct SCase
+    const struct
     {
+        SAllocator* m_Allocator;
+        int32_t m_Scopes, m_Ring, m_First;
         const char* m_Expression;
-        std::function<void(SProfilerInitParams&)> m_Spoil;
-    };
-    const SCase cases[] = {
-        {"missing allocator", [](SProfilerInitParams& p) { p.m_Allocator = nullptr; }},
-        {"m_NumScopeEntries > 0", [](SProfilerInitParams& p) { p.m_NumScopeEntries = 0; }},
-        {"m_NumScopeEntries > 0", [](SProfilerInitParams& p) { p.m_NumScopeEntries = -4; }},
-        {"PROFILER_KIT_MAX_SCOPES",
-         [](SProfilerInitParams& p) { p.m_NumScopeEntries = PROFILER_KIT_MAX_SCOPES + 1; }},
-        {"m_NumThreadEntries > 0", [](SProfilerInitParams& p) { p.m_NumThreadEntries = 0; }},
-        {"m_FirstThreadID >= 1", [](SProfilerInitParams& p) { p.m_FirstThreadID = 0; }},
-        {"m_FirstThreadID >= 1", [](SProfilerInitParams& p) { p.m_FirstThreadID = -3; }},
+    } cases[] = {
+        {nullptr, 8, 8, 1, "missing allocator"},
+        {allocator.Get(), 0, 8, 1, "m_NumScopeEntries > 0"},
+        {allocator.Get(), -4, 8, 1, "m_NumScopeEntries > 0"},
+        {allocator.Get(), PROFILER_KIT_MAX_SCOPES + 1, 8, 1, "PROFILER_KIT_MAX_SCOPES"},
+        {allocator.Get(), 8, 0, 1, "m_NumThreadEntries > 0"},
+        {allocator.Get(), 8, 8, 0, "m_FirstThreadID >= 1"},
+        {allocator.Get(), 8, 8, -3, "m_FirstThreadID >= 1"},
     };
     const std::vector<unsigned char> before = RecordBytes();
-    for (const SCase& c : cases)
+    for (const auto& c : cases)
     {
         SProfilerInitParams params;
-        params.m_Allocator = allocator.Get();
-        c.m_Spoil(params);
+        params.m_Allocator = c.m_Allocator;
+        params.m_NumScopeEntries = c.m_Scopes;
+        params.m_NumThreadEntries = c.m_Ring;
+        params.m_FirstThreadID = c.m_First;
         CAssertRecorder recorder;
         EXPECT_FALSE(ProfilerKitInit(params)) << c.m_Expression;
         EXPECT_EQ(recorder.Count(), 1u) << c.m_Expression;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <set>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "common/thread/thread.h"
 #include "kit/profilerkit.h"
 #include "kit_test_support.h"
+#include "platform/os.h"
 
 namespace
 {
@@ -46,25 +46,14 @@ void RunWork(void* arg)
     work->m_Second(ITERATIONS);
 }
 
-// A report's table: from its title up to the blank line after it.
-std::string Table(const std::string& report, const std::string& title)
+// The first line after the title that ends with the name; empty when there is none.
+std::string ReportLine(const std::string& report, const char* title, const std::string& name)
 {
-    const size_t begin = report.find(title);
-    if (begin == std::string::npos)
-        return std::string();
-    return report.substr(begin, report.find("\n\n", begin) - begin);
-}
-
-// The line of a table that ends with the name; empty when there is none.
-std::string TableLine(const std::string& table, const std::string& name)
-{
-    const std::string suffix = "  " + name + "\n";
-    const std::string text = table + "\n";
-    const size_t at = text.find(suffix);
+    const size_t at = report.find("  " + name + "\n", report.find(title));
     if (at == std::string::npos)
         return std::string();
-    const size_t begin = text.rfind('\n', at) + 1;
-    return text.substr(begin, at + suffix.size() - 1 - begin);
+    const size_t begin = report.rfind('\n', at) + 1;
+    return report.substr(begin, at + name.size() + 2 - begin);
 }
 
 } // namespace
@@ -72,28 +61,20 @@ std::string TableLine(const std::string& table, const std::string& name)
 TEST(KitModules, RecordsFromSeveralObjectFilesFormOneArrayRegisteredAtSetUp)
 {
     SProfilerContext* context = GetProfiler();
-    CKitModule moduleA(PC_KIT_MODULE_A);
-    ASSERT_TRUE(moduleA.Loaded());
+    void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
     ASSERT_EQ(context->m_ProfilerNumLoadedModules, 2); // this executable, then A
     const SProfilerModule a = context->m_ProfilerLoadedProfilerModules[1];
     ASSERT_EQ(a.m_End - a.m_Begin, 24); // no gap and no foreign data between the records
-    std::set<std::string> names;
     for (const SProfilerStaticScope* record = a.m_Begin; record < a.m_End; ++record)
-    {
-        ASSERT_NE(record->m_Name, nullptr);
-        EXPECT_EQ(record->m_Index, -1); // recorded only, before the set-up
-        names.insert(record->m_Name);
-    }
-    EXPECT_EQ(names.size(), 24u);
-    EXPECT_EQ(names.count("A1.0") + names.count("A2.7") + names.count("A3.4"), 3u);
+        EXPECT_TRUE(record->m_Name != nullptr && record->m_Index == -1); // recorded only
 
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
     std::set<int32_t> indices;
     for (const SProfilerStaticScope* record = a.m_Begin; record < a.m_End; ++record)
         indices.insert(record->m_Index);
-    EXPECT_EQ(indices.size(), 24u);
+    EXPECT_EQ(indices.size(), 24u); // 24 names, registered by the set-up
     EXPECT_GE(*indices.begin(), 0);
-    moduleA.Unload();
+    OsModuleUnload(moduleA);
     EXPECT_EQ(context->m_ProfilerNumLoadedModules, 1);
 }
 
@@ -112,83 +93,69 @@ TEST(KitModules, ThreadsOfEveryModuleTimeWhileTheReportRunsAndLogLinesReachTheOw
         nullptr);
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
 
-    CKitModule moduleA(PC_KIT_MODULE_A), moduleB(PC_KIT_MODULE_B);
-    ASSERT_TRUE(moduleA.Loaded() && moduleB.Loaded());
-    const RunFunc runA = moduleA.Entry<RunFunc>("KitModuleARun");
-    const RunFunc workB = moduleB.Entry<RunFunc>("KitModuleBWork");
-    const auto startB = moduleB.Entry<StartThreadFunc>("KitModuleBStartThread");
-    const auto joinB = moduleB.Entry<JoinThreadFunc>("KitModuleBJoinThread");
-    ASSERT_TRUE(runA && workB && startB && joinB);
+    void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
+    void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
+    const auto runA = KitEntry<RunFunc>(moduleA, "KitModuleARun");
+    const auto workB = KitEntry<RunFunc>(moduleB, "KitModuleBWork");
+    const auto startB = KitEntry<StartThreadFunc>(moduleB, "KitModuleBStartThread");
+    const auto joinB = KitEntry<JoinThreadFunc>(moduleB, "KitModuleBJoinThread");
+    const auto logB = KitEntry<LogFunc>(moduleB, "KitModuleBLog");
+    ASSERT_TRUE(runA && workB && startB && joinB && logB);
 
     // The first timed scope picks the name: this executable's thread layer through slot 10,
     // module B's own thread layer, and the OS's name of a thread that B created and named.
-    const SWork ownerWork = {runA, &OwnerStep}, bWork = {workB, runA}, osWork = {runA, workB};
+    SWork ownerWork = {runA, &OwnerStep}, bWork = {workB, runA}, osWork = {runA, workB};
     std::atomic<bool> done{false};
     std::atomic<int> reports{0};
     FILE* scratch = std::tmpfile();
-    ASSERT_NE(scratch, nullptr);
     std::thread reporter([&] {
-        while (!done.load())
-        {
-            std::rewind(scratch);
+        for (; !done.load(); std::rewind(scratch))
             reports += ProfilerKitReport(scratch) ? 1 : 0;
-        }
     });
-    ThreadImpl* threads[] = {
-        ThreadCreate("Owner thread with a long name", &RunWork, const_cast<SWork*>(&ownerWork), 0),
-        startB("Bworker", &RunWork, const_cast<SWork*>(&bWork)),
-        startB("OSnamed", &RunWork, const_cast<SWork*>(&osWork)),
-    };
-    ThreadDestroy(threads[0]);
-    joinB(threads[1]);
-    joinB(threads[2]);
+    ThreadImpl* owner = ThreadCreate("Owner thread with a long name", &RunWork, &ownerWork, 0);
+    ThreadImpl* inB[] = {startB("Bworker", &RunWork, &bWork), startB("OSnamed", &RunWork, &osWork)};
+    ThreadDestroy(owner);
+    joinB(inB[0]);
+    joinB(inB[1]);
     done = true;
     reporter.join();
     std::fclose(scratch);
     EXPECT_GT(reports.load(), 0);
 
-    moduleB.Entry<LogFunc>("KitModuleBLog")("a line from module B");
+    logB("a line from module B");
     FILE* stream = std::tmpfile();
     ASSERT_TRUE(ProfilerKitReport(stream));
-    moduleA.Unload();
+    OsModuleUnload(moduleA);
     ASSERT_TRUE(ProfilerKitReport(stream));
     const std::string report = KitReadStream(stream);
     std::fclose(stream);
 
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
-        EXPECT_NE(TableLine(Table(report, "Threads:"), name), "") << name << "\n" << report;
-    EXPECT_NE(Table(report, "Modules:").find("     24  "), std::string::npos) << report;
+        EXPECT_NE(ReportLine(report, "Threads:", name), "") << name << "\n" << report;
+    EXPECT_NE(report.find("       24  "), std::string::npos) << report; // module A's records
     // Totals over all threads: three threads ran module A, two module B, one the owner step.
-    unsigned long long calls = 0, over = 0;
-    double total, mean, longest;
-    const struct
-    {
-        const char* m_Name;
-        unsigned long long m_Calls;
-    } expected[] = {
+    const std::pair<const char*, unsigned long long> expected[] = {
         {"A3.7", 3 * ITERATIONS}, {"B::Work", 2 * ITERATIONS}, {"Owner::Step", ITERATIONS}};
-    for (const auto& scope : expected)
+    for (const auto& [name, count] : expected)
     {
-        const std::string line = TableLine(Table(report, "Timing"), scope.m_Name);
-        ASSERT_EQ(std::sscanf(line.c_str(), "%llu %lf %lf %lf %llu", &calls, &total, &mean,
-                              &longest, &over),
-                  5)
-            << scope.m_Name << "\n"
-            << report;
-        EXPECT_EQ(calls, scope.m_Calls) << scope.m_Name;
-        EXPECT_EQ(over, scope.m_Calls) << scope.m_Name; // a threshold of 0 ms counts every call
-        EXPECT_LE(longest, mean * static_cast<double>(calls) + 0.001) << scope.m_Name;
+        unsigned long long calls = 0, over = 0;
+        double total = 0, mean = 0, longest = 0;
+        std::sscanf(ReportLine(report, "Timing", name).c_str(), "%llu %lf %lf %lf %llu", &calls,
+                    &total, &mean, &longest, &over);
+        EXPECT_EQ(calls, count) << name << "\n" << report;
+        EXPECT_EQ(over, count) << name; // a threshold of 0 ms counts every call
+        EXPECT_LE(longest, mean * static_cast<double>(calls) + 0.001) << name;
     }
-    // After module A went, its names are released: the second report shows them unloaded.
-    const size_t second = report.rfind("Threads:");
-    EXPECT_EQ(TableLine(Table(report.substr(second), "Scopes:"), "A1.0"), "");
-    EXPECT_NE(TableLine(Table(report.substr(second), "Scopes:"), "(unloaded)"), "");
+    // Once module A is gone its names are released: the second report shows them unloaded.
+    const std::string second = report.substr(report.rfind("Threads:"));
+    EXPECT_EQ(ReportLine(second, "Scopes:", "A1.0"), "");
+    EXPECT_NE(ReportLine(second, "Scopes:", "(unloaded)"), "");
 
     // One log: B's line reached this executable's log, until the kit's shutdown.
-    ASSERT_EQ(s_Lines.size(), 1u);
-    EXPECT_EQ(s_Lines[0], "PLUGIN: a line from module B");
+    EXPECT_EQ(s_Lines, std::vector<std::string>{"PLUGIN: a line from module B"});
     ProfilerKitShutdown();
-    moduleB.Entry<LogFunc>("KitModuleBLog")("after the shutdown");
+    logB("after the shutdown");
     EXPECT_EQ(s_Lines.size(), 1u);
     LogShutdown();
+    OsModuleUnload(moduleB);
 }

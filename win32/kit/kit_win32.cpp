@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "kit/kit_private.h"
+#include "platform/record_section.h"
 
 // The linker sorts ".pcscope$a", ".pcscope$m", ".pcscope$z" by suffix, so the records lie
 // between the two markers. The markers are not records: the array runs strictly between
