@@ -51,7 +51,8 @@ bool ForwardLog(ELogSeverity severity, const char* channel, const char* file, ui
     return true;
 }
 
-// Registers the module's records when it loads and withdraws them when it unloads.
+// Registers the module's records when it loads and withdraws them when it unloads. A
+// module that meets another kit version at load stays out of the context.
 struct CProfilerKitModule
 {
     CProfilerKitModule()
@@ -62,20 +63,20 @@ struct CProfilerKitModule
             !ProfilerKitHeaderMatches(Context()))
             return;
         LogSetForward(&ForwardLog);
-        if (m_Begin != m_End)
+        m_Registered = m_Begin != m_End;
+        if (m_Registered)
             Context()->RegisterModule(m_Begin, m_End);
     }
     ~CProfilerKitModule()
     {
-        if (s_Refused.load())
-            return;
-        if (m_Begin != m_End)
-            Context()->UnregisterModule(m_Begin);
         LogSetForward(nullptr);
+        if (m_Registered)
+            Context()->UnregisterModule(m_Begin);
     }
 
     SProfilerStaticScope* m_Begin = nullptr;
     SProfilerStaticScope* m_End = nullptr;
+    bool m_Registered = false;
 } s_Module;
 
 } // namespace

@@ -67,6 +67,9 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
         ProfilerKitLoad(header->m_Magic) == 0 &&
         std::atomic_ref<ThreadMutex*>(context->m_BigLock).load(std::memory_order_acquire) ==
             nullptr;
+    // The library's record is 32-byte aligned in practice; 64-bit atomics need 8.
+    const bool aligned = reinterpret_cast<uintptr_t>(header) % 8 == 0;
+    PLATFORM_ASSERT(aligned && "the kit header needs 8-byte alignment");
     PLATFORM_ASSERT(fresh && "the profiler context is set up already");
     PLATFORM_ASSERT(params.m_Allocator != 0 && "SProfilerInitParams is missing allocator!");
     PLATFORM_ASSERT(params.m_NumScopeEntries > 0 &&
@@ -75,7 +78,7 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
                     params.m_NumThreadEntries <= PROFILER_KIT_MAX_THREAD_ENTRIES);
     PLATFORM_ASSERT(params.m_FirstThreadID >= 1 &&
                     params.m_FirstThreadID <= INT32_MAX - PROFILER_MAX_THREADS);
-    if (!fresh || params.m_Allocator == nullptr || params.m_NumScopeEntries <= 0 ||
+    if (!aligned || !fresh || params.m_Allocator == nullptr || params.m_NumScopeEntries <= 0 ||
         params.m_NumScopeEntries > PROFILER_KIT_MAX_SCOPES || params.m_NumThreadEntries <= 0 ||
         params.m_NumThreadEntries > PROFILER_KIT_MAX_THREAD_ENTRIES || params.m_FirstThreadID < 1 ||
         params.m_FirstThreadID > INT32_MAX - PROFILER_MAX_THREADS)
