@@ -1,10 +1,10 @@
-# Installs both artefacts, the public headers and a CMake package, so that a client
+# Installs the three artefacts, the public headers and a CMake package, so that a client
 # project outside this repository can find_package(profilercontext) and link
-# profilercontext::platform and profilercontext::profilercontext.
+# profilercontext::platform, profilercontext::profilercontext and profilercontext::profilerkit.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS platform profilercontext EXPORT profilercontextTargets
+install(TARGETS platform profilercontext profilerkit EXPORT profilercontextTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -33,6 +33,14 @@ TLS_GLOBAL_DEFINE(g_log_writing);
 // the notice appear once per module even when two threads write the first message.
 static std::atomic<bool> s_UninitializedNoticeWritten{false};
 
+// Where an uninitialised log hands its messages first; null: nowhere. Wrapped, because
+// va_list carries attributes that a template argument would drop on some targets.
+struct SLogForward
+{
+    LogForwardFunc m_Func;
+};
+static std::atomic<SLogForward> s_Forward{SLogForward{nullptr}};
+
 static void LogSetIndentation(uintptr_t level)
 {
     TLS_GLOBAL_SET_UINTPTR(g_log_indentation, level);
@@ -326,6 +334,25 @@ double LogTicksToMilliseconds(uint64_t ticks)
 
 // ---- write entry ----
 
+void LogSetForward(LogForwardFunc forward)
+{
+    s_Forward.store(SLogForward{forward}, std::memory_order_release);
+}
+
+static bool LogForwardUninitialized(ELogSeverity severity, const char* channel, const char* file,
+                                    uint32_t line, const char* format, va_list args)
+{
+    LogForwardFunc forward = s_Forward.load(std::memory_order_acquire).m_Func;
+    if (forward == nullptr)
+        return false;
+    // A copy, so that the fallback still has the arguments when forwarding declines.
+    va_list copy;
+    va_copy(copy, args);
+    const bool delivered = forward(severity, channel, file, line, format, copy);
+    va_end(copy);
+    return delivered;
+}
+
 static void LogWriteUninitialized(const char* format, va_list args)
 {
     if (!s_UninitializedNoticeWritten.exchange(true))
@@ -364,7 +391,8 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     SLogContext* context = g_LogContext;
     if (context == nullptr)
     {
-        LogWriteUninitialized(format, args);
+        if (!LogForwardUninitialized(severity, channel, file, line, format, args))
+            LogWriteUninitialized(format, args);
         return;
     }
 

@@ -84,6 +84,13 @@ typedef void (*LogOutputHook)(LogOutputFunc output, SLogMessage* message, void* 
 #define LOG_PRINTF_FORMAT(fmt, args)
 #endif
 
+// Takes the messages of a module whose log is uninitialised, before the plain fallback;
+// returns true when it delivered the message, false to let the fallback print it.
+typedef bool (*LogForwardFunc)(ELogSeverity severity, const char* channel, const char* file,
+                               uint32_t line, const char* format, va_list args);
+// Installs the module's forwarding (null removes it); any thread may write meanwhile.
+void LogSetForward(LogForwardFunc forward);
+
 // A null channel or file is asserted on an initialised log and written as the empty text;
 // the uninitialised log does not read them.
 void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint32_t line,

@@ -1,0 +1,106 @@
+// The client kit: the owner's set-up and tear-down of the shared profiler context, the
+// scope and frame macros that time code in any module, and the report and trace export.
+// Each module that uses the macros links the kit; its scope records are gathered into one
+// array per module at build time and registered when the module loads. Portable.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "common/memory/allocator.h"
+#include "common/time/counter.h"
+#include "platform/record_section.h"
+#include "profile/profilercontext.h"
+
+// The owning client's parameters.
+struct SProfilerInitParams
+{
+    SAllocator* m_Allocator;    // required: the scope table and every thread's buffers
+    int32_t m_NumScopeEntries;  // scope capacity, 1 to PROFILER_KIT_MAX_SCOPES
+    int32_t m_NumThreadEntries; // calls kept per thread, rounded up to a power of two
+    int32_t m_FirstThreadID;    // at least 1
+    ProfilerThreadCreatedFunc m_OnThreadCreated; // optional, called under m_BigLock
+
+    // The default allocator, 256 scopes, 1024 calls per thread, first id 1, no callback.
+    SProfilerInitParams();
+};
+
+constexpr int32_t PROFILER_KIT_MAX_SCOPES = 1 << 20;
+constexpr int32_t PROFILER_KIT_MAX_THREAD_ENTRIES = 1 << 20;
+
+// Sets the context up: true on success. Fails (assertion and false, nothing changed) for
+// bad parameters, when the context is set up already, and (false) when the allocator
+// refuses the scope table. One set-up per process: a shutdown is final.
+bool ProfilerKitInit(const SProfilerInitParams& params);
+// Takes the set-up down again: no lock, forwarding withdrawn, scope table and mutex given
+// back, slot 10 and m_OnThreadCreated restored. Thread records and their buffers stay.
+// Call it when no other thread uses the profiler any more.
+void ProfilerKitShutdown();
+// Readable tables of threads, modules, scopes and the timing per scope; false when the
+// context is not set up or the stream is null.
+bool ProfilerKitReport(FILE* stream);
+// The recorded calls and frame marks as a Chrome trace-event JSON file; false when the
+// context is not set up or the file cannot be written.
+bool ProfilerKitWriteTrace(const char* path);
+// Marks a frame boundary now. Call it from one thread, once per frame.
+void ProfilerKitFrame();
+
+// ---- the scope timer behind PROFILE_SCOPE ----
+
+// The calling thread's record, cached per module once the thread has one; null before.
+extern constinit thread_local SProfilerThread* g_ProfilerKitThread;
+
+// Slow paths, taken once per call site and once per thread and module.
+int32_t ProfilerKitRegisterScope(SProfilerStaticScope* record);
+SProfilerThread* ProfilerKitAttachThread();
+// Adds one call to the thread's buffers.
+void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, int64_t end);
+
+class CProfilerKitScope
+{
+public:
+    explicit CProfilerKitScope(SProfilerStaticScope* record)
+    {
+        int32_t index = std::atomic_ref<int32_t>(record->m_Index).load(std::memory_order_acquire);
+        if (index < 0 && (index = ProfilerKitRegisterScope(record)) < 0)
+            return; // not ready (-2) or table full (-1): nothing is timed, retried next time
+        SProfilerThread* thread = g_ProfilerKitThread;
+        if (thread == nullptr && (thread = ProfilerKitAttachThread()) == nullptr)
+            return;
+        m_Index = index;
+        m_Thread = thread;
+        m_Start = GetCounterTicks();
+    }
+    ~CProfilerKitScope()
+    {
+        if (m_Thread != nullptr)
+            ProfilerKitRecord(m_Thread, m_Index, m_Start, GetCounterTicks());
+    }
+    CProfilerKitScope(const CProfilerKitScope&) = delete;
+    CProfilerKitScope& operator=(const CProfilerKitScope&) = delete;
+
+private:
+    SProfilerThread* m_Thread = nullptr;
+    int32_t m_Index = -1;
+    int64_t m_Start = 0;
+};
+
+#define PROFILER_KIT_JOIN2(a, b) a##b
+#define PROFILER_KIT_JOIN(a, b) PROFILER_KIT_JOIN2(a, b)
+
+// Times the rest of the enclosing block under the name (a string literal) with a threshold
+// in whole milliseconds (a constant). Use it in functions defined in source files, at most
+// once per line: its static record goes into the module's record section, which inline
+// functions and templates cannot place there.
+#define PROFILE_SCOPE(name, thresholdMs)                                                           \
+    PLATFORM_SCOPE_RECORD(alignof(SProfilerStaticScope))                                           \
+    static SProfilerStaticScope PROFILER_KIT_JOIN(s_ProfilerKitRecord, __LINE__) = {               \
+        -1, static_cast<float>(thresholdMs), name};                                                \
+    CProfilerKitScope PROFILER_KIT_JOIN(profilerKitScope, __LINE__)(                               \
+        &PROFILER_KIT_JOIN(s_ProfilerKitRecord, __LINE__))
+
+#define PROFILE_FRAME() ProfilerKitFrame()
+
+static_assert(sizeof(SProfilerStaticScope) % alignof(SProfilerStaticScope) == 0,
+              "records lie back to back with no padding between them");

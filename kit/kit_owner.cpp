@@ -1,0 +1,145 @@
+// The owning client's side of the kit: the set-up of the shared record from
+// SProfilerInitParams, its tear-down, and the thread-name service that names threads by
+// what this module's thread layer or the OS knows of them. Portable.
+#include <atomic>
+#include <cstring>
+
+#include "common/debug/assert.h"
+#include "common/thread/mutex.h"
+#include "common/thread/thread.h"
+#include "kit/kit_private.h"
+#include "kit/profilerkit.h"
+
+namespace
+{
+
+// What this module's ProfilerKitInit set up and what it replaced; the owner's alone.
+struct SProfilerKitOwner
+{
+    ThreadMutex* m_Mutex;
+    SProfilerScope* m_Scopes;
+    SAllocator* m_Allocator;
+    ProfilerGetThreadNameFunc m_PreviousGetThreadName;
+    ProfilerThreadCreatedFunc m_PreviousOnThreadCreated;
+};
+SProfilerKitOwner s_Owner;
+
+// The calling thread's name, kept per thread so that it stays valid for the caller.
+thread_local char t_ThreadName[PROFILER_THREAD_NAME_LENGTH];
+
+const char* KitGetThreadName()
+{
+    ThreadImpl* own = ThreadGetCurrent();
+    if (own != nullptr)
+        return own->m_Name;
+    if (ProfilerKitOsThreadName(t_ThreadName, sizeof(t_ThreadName)) && t_ThreadName[0] != '\0')
+        return t_ThreadName;
+    return THREAD_UNKNOWN_NAME;
+}
+
+uint32_t RoundUpToPowerOfTwo(uint32_t value)
+{
+    uint32_t result = 1;
+    while (result < value)
+        result <<= 1;
+    return result;
+}
+
+bool RegisterRecord(SProfilerStaticScope* record, uint32_t /*userValue*/)
+{
+    GetProfiler()->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+    return true; // a full table does not stop the walk
+}
+
+} // namespace
+
+SProfilerInitParams::SProfilerInitParams()
+    : m_Allocator(GetDefaultAllocator()), m_NumScopeEntries(256), m_NumThreadEntries(1024),
+      m_FirstThreadID(1), m_OnThreadCreated(nullptr)
+{
+}
+
+bool ProfilerKitInit(const SProfilerInitParams& params)
+{
+    SProfilerContext* context = GetProfiler();
+    SProfilerKitHeader* header = ProfilerKitHeader(context);
+    const bool fresh =
+        ProfilerKitLoad(header->m_Magic) == 0 &&
+        std::atomic_ref<ThreadMutex*>(context->m_BigLock).load(std::memory_order_acquire) ==
+            nullptr;
+    // The library's record is 32-byte aligned in practice; 64-bit atomics need 8.
+    const bool aligned = reinterpret_cast<uintptr_t>(header) % 8 == 0;
+    PLATFORM_ASSERT(aligned && "the kit header needs 8-byte alignment");
+    PLATFORM_ASSERT(fresh && "the profiler context is set up already");
+    PLATFORM_ASSERT(params.m_Allocator != 0 && "SProfilerInitParams is missing allocator!");
+    PLATFORM_ASSERT(params.m_NumScopeEntries > 0 &&
+                    params.m_NumScopeEntries <= PROFILER_KIT_MAX_SCOPES);
+    PLATFORM_ASSERT(params.m_NumThreadEntries > 0 &&
+                    params.m_NumThreadEntries <= PROFILER_KIT_MAX_THREAD_ENTRIES);
+    PLATFORM_ASSERT(params.m_FirstThreadID >= 1 &&
+                    params.m_FirstThreadID <= INT32_MAX - PROFILER_MAX_THREADS);
+    if (!aligned || !fresh || params.m_Allocator == nullptr || params.m_NumScopeEntries <= 0 ||
+        params.m_NumScopeEntries > PROFILER_KIT_MAX_SCOPES || params.m_NumThreadEntries <= 0 ||
+        params.m_NumThreadEntries > PROFILER_KIT_MAX_THREAD_ENTRIES || params.m_FirstThreadID < 1 ||
+        params.m_FirstThreadID > INT32_MAX - PROFILER_MAX_THREADS)
+        return false;
+
+    SAllocator* allocator = params.m_Allocator;
+    const uint32_t tableSize = static_cast<uint32_t>(params.m_NumScopeEntries) *
+                               static_cast<uint32_t>(sizeof(SProfilerScope));
+    void* table = allocator->m_Alloc(allocator, tableSize, 8);
+    if (table == nullptr)
+        return false;
+    std::memset(table, 0, tableSize);
+    ThreadMutex* mutex = ThreadMutexCreate();
+
+    const uint32_t ringLength =
+        RoundUpToPowerOfTwo(static_cast<uint32_t>(params.m_NumThreadEntries));
+    // Behind the ring, one uint32 per scope: four to a 16-byte entry.
+    const uint32_t counterEntries = (static_cast<uint32_t>(params.m_NumScopeEntries) + 3) / 4;
+    s_Owner = {mutex, static_cast<SProfilerScope*>(table), allocator, context->GetThreadName,
+               context->m_OnThreadCreated};
+
+    context->m_ProfilerAllocator = allocator;
+    context->m_NumScopeEntries = params.m_NumScopeEntries;
+    context->m_NumThreadEntries = ringLength + counterEntries;
+    context->m_FirstThreadID = params.m_FirstThreadID;
+    context->m_OnThreadCreated = params.m_OnThreadCreated;
+    context->GetThreadName = &KitGetThreadName;
+    std::atomic_ref<SProfilerScope*>(context->m_Scopes)
+        .store(s_Owner.m_Scopes, std::memory_order_relaxed);
+    header->m_RingLength = ringLength;
+    std::atomic_ref<uint32_t>(header->m_State).store(PROFILER_KIT_STATE_READY);
+    std::atomic_ref<uint32_t>(header->m_Version).store(PROFILER_KIT_VERSION);
+    std::atomic_ref<uint32_t>(header->m_Magic).store(PROFILER_KIT_MAGIC);
+    std::atomic_ref<ProfilerKitLogFunc>(header->m_LogWrite).store(&ProfilerKitModuleLogWrite);
+
+    // Last: a non-null lock tells every module that the fields above are complete.
+    std::atomic_ref<ThreadMutex*>(context->m_BigLock).store(mutex, std::memory_order_release);
+    context->ForEachModuleScope(&RegisterRecord, 0);
+    return true;
+}
+
+void ProfilerKitShutdown()
+{
+    PLATFORM_ASSERT(s_Owner.m_Mutex != 0 && "ProfilerKitInit has not been run in this module!");
+    if (s_Owner.m_Mutex == nullptr)
+        return;
+    SProfilerContext* context = GetProfiler();
+    SProfilerKitHeader* header = ProfilerKitHeader(context);
+
+    // Forwarding goes before the owner's log can go; the lock before what it guards.
+    std::atomic_ref<ProfilerKitLogFunc>(header->m_LogWrite).store(nullptr);
+    std::atomic_ref<ThreadMutex*>(context->m_BigLock).store(nullptr, std::memory_order_release);
+    {
+        CScopedMutexLock drain(s_Owner.m_Mutex); // waits for a holder that took it before
+    }
+    std::atomic_ref<SProfilerScope*>(context->m_Scopes).store(nullptr, std::memory_order_release);
+    context->GetThreadName = s_Owner.m_PreviousGetThreadName;
+    context->m_OnThreadCreated = s_Owner.m_PreviousOnThreadCreated;
+    std::atomic_ref<uint32_t>(header->m_State).store(PROFILER_KIT_STATE_SHUT_DOWN);
+
+    s_Owner.m_Allocator->m_Free(s_Owner.m_Allocator, s_Owner.m_Scopes);
+    ThreadMutexDestroy(s_Owner.m_Mutex);
+    s_Owner = {};
+}

@@ -1,0 +1,32 @@
+// The kit's per-OS part on POSIX (ELF): the module's record array between the linker's
+// __start_/__stop_ symbols of its record section, the kernel's name of the calling thread
+// (15 characters) and the process id. Per-OS.
+#include <pthread.h>
+#include <unistd.h>
+
+#include "kit/kit_private.h"
+
+#if !defined(__GNUC__)
+#error "ELF record sections need GCC or Clang"
+#endif
+
+// Hidden, so that each module sees its own section; weak, so that a module without
+// records links and reads an empty array.
+extern "C" SProfilerStaticScope __start_pcscopes[] __attribute__((weak, visibility("hidden")));
+extern "C" SProfilerStaticScope __stop_pcscopes[] __attribute__((weak, visibility("hidden")));
+
+void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope** end)
+{
+    *begin = __start_pcscopes;
+    *end = __stop_pcscopes;
+}
+
+bool ProfilerKitOsThreadName(char* buffer, size_t size)
+{
+    return pthread_getname_np(pthread_self(), buffer, size) == 0;
+}
+
+uint32_t ProfilerKitOsProcessId()
+{
+    return static_cast<uint32_t>(getpid());
+}

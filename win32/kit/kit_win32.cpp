@@ -1,0 +1,56 @@
+// The kit's per-OS part on Windows (PE): the module's record array between the begin and
+// end markers of its grouped record sections, the thread description of the calling
+// thread (Windows 10 and later, looked up at run time) and the process id. Per-OS.
+#include <windows.h>
+
+#include "kit/kit_private.h"
+#include "platform/record_section.h"
+
+// The linker sorts ".pcscope$a", ".pcscope$m", ".pcscope$z" by suffix, so the records lie
+// between the two markers. The markers are not records: the array runs strictly between
+// them.
+#if defined(__GNUC__)
+#define KIT_SECTION(name)                                                                          \
+    __attribute__((section(name), used, aligned(alignof(SProfilerStaticScope))))
+#else
+#define KIT_SECTION(name) __declspec(allocate(name))
+#endif
+
+KIT_SECTION(".pcscope$a") static SProfilerStaticScope s_RecordsBegin = {-1, 0.0f, nullptr};
+KIT_SECTION(".pcscope$z") static SProfilerStaticScope s_RecordsEnd = {-1, 0.0f, nullptr};
+
+void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope** end)
+{
+    *begin = &s_RecordsBegin + 1;
+    *end = &s_RecordsEnd;
+}
+
+typedef HRESULT(WINAPI* GetThreadDescriptionFunc)(HANDLE thread, PWSTR* description);
+
+static GetThreadDescriptionFunc LookUpGetThreadDescription()
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    FARPROC address = kernel != NULL ? GetProcAddress(kernel, "GetThreadDescription") : NULL;
+    return reinterpret_cast<GetThreadDescriptionFunc>(reinterpret_cast<void (*)()>(address));
+}
+
+bool ProfilerKitOsThreadName(char* buffer, size_t size)
+{
+    static const GetThreadDescriptionFunc s_GetThreadDescription = LookUpGetThreadDescription();
+    PWSTR wide = NULL;
+    if (s_GetThreadDescription == NULL ||
+        FAILED(s_GetThreadDescription(GetCurrentThread(), &wide)) || wide == NULL)
+        return false;
+    const int written =
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size), NULL, NULL);
+    LocalFree(wide);
+    if (written <= 0)
+        return false;
+    buffer[size - 1] = '\0';
+    return true;
+}
+
+uint32_t ProfilerKitOsProcessId()
+{
+    return GetCurrentProcessId();
+}
