@@ -53,6 +53,20 @@ inline uint32_t BigWord(const uint8_t* k, size_t available)
     return word;
 }
 
+// Whole words of the block loop. The fixed byte pattern is a single load where the host
+// allows it (any alignment on x86), and stays bit-exact everywhere else.
+inline uint32_t LittleWord4(const uint8_t* k)
+{
+    return static_cast<uint32_t>(k[0]) | static_cast<uint32_t>(k[1]) << 8 |
+           static_cast<uint32_t>(k[2]) << 16 | static_cast<uint32_t>(k[3]) << 24;
+}
+
+inline uint32_t BigWord4(const uint8_t* k)
+{
+    return static_cast<uint32_t>(k[0]) << 24 | static_cast<uint32_t>(k[1]) << 16 |
+           static_cast<uint32_t>(k[2]) << 8 | static_cast<uint32_t>(k[3]);
+}
+
 inline size_t Remaining(size_t length, size_t offset)
 {
     return length > offset ? length - offset : 0;
@@ -60,24 +74,31 @@ inline size_t Remaining(size_t length, size_t offset)
 
 // The shared body of hashlittle, hashlittle2 and hashbig. Returns false when the input
 // was empty (no final mix).
-template <uint32_t (*Word)(const uint8_t*, size_t)>
-bool HashBytes(const uint8_t* k, size_t length, uint32_t& a, uint32_t& b, uint32_t& c)
+template <uint32_t (*Word4)(const uint8_t*), uint32_t (*Word)(const uint8_t*, size_t)>
+bool HashBytes(const uint8_t* k, size_t length, uint32_t& outA, uint32_t& outB, uint32_t& outC)
 {
+    // Locals, not the references: the input bytes may alias anything, so state kept behind
+    // references would go through memory at every step of the mix.
+    uint32_t a = outA, b = outB, c = outC;
     while (length > 12)
     {
-        a += Word(k, 4);
-        b += Word(k + 4, 4);
-        c += Word(k + 8, 4);
+        a += Word4(k);
+        b += Word4(k + 4);
+        c += Word4(k + 8);
         Mix(a, b, c);
         length -= 12;
         k += 12;
     }
     if (length == 0)
+    {
+        outA = a, outB = b, outC = c;
         return false;
+    }
     a += Word(k, length);
     b += Word(k + 4, Remaining(length, 4));
     c += Word(k + 8, Remaining(length, 8));
     Final(a, b, c);
+    outA = a, outB = b, outC = c;
     return true;
 }
 
@@ -87,7 +108,7 @@ uint32_t hashlittle(const void* key, size_t length, uint32_t seed)
 {
     uint32_t a, b, c;
     a = b = c = 0xDEADBEEFu + static_cast<uint32_t>(length) + seed;
-    HashBytes<LittleWord>(static_cast<const uint8_t*>(key), length, a, b, c);
+    HashBytes<LittleWord4, LittleWord>(static_cast<const uint8_t*>(key), length, a, b, c);
     return c;
 }
 
@@ -96,7 +117,7 @@ void hashlittle2(const void* key, size_t length, uint32_t* pc, uint32_t* pb)
     uint32_t a, b, c;
     a = b = c = 0xDEADBEEFu + static_cast<uint32_t>(length) + *pc;
     c += *pb;
-    HashBytes<LittleWord>(static_cast<const uint8_t*>(key), length, a, b, c);
+    HashBytes<LittleWord4, LittleWord>(static_cast<const uint8_t*>(key), length, a, b, c);
     *pc = c;
     *pb = b;
 }
@@ -105,7 +126,7 @@ uint32_t hashbig(const void* key, size_t length, uint32_t seed)
 {
     uint32_t a, b, c;
     a = b = c = 0xDEADBEEFu + static_cast<uint32_t>(length) + seed;
-    HashBytes<BigWord>(static_cast<const uint8_t*>(key), length, a, b, c);
+    HashBytes<BigWord4, BigWord>(static_cast<const uint8_t*>(key), length, a, b, c);
     return c;
 }
 
