@@ -29,7 +29,8 @@ bool ThreadSpinlockTryLock(ThreadSpinlockData* spinlock);
 void ThreadSpinlockUnlock(ThreadSpinlockData* spinlock);
 
 // Operations on a bare lock word in static storage (the guards of thread-local globals).
-// Every exchange is sequentially consistent; release adds a full fence after it.
+// Every exchange is sequentially consistent; release is a release store, init an exchange
+// and a full fence.
 void ThreadLockWordInit(int32_t* word);
 bool ThreadLockWordTryAcquire(int32_t* word);
 void ThreadLockWordAcquire(int32_t* word);
