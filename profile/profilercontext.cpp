@@ -40,9 +40,21 @@ ThreadMutex* BigLock()
     return std::atomic_ref<ThreadMutex*>(g_Ctx.m_BigLock).load(std::memory_order_acquire);
 }
 
+// The value of the calling thread's slot as last stored and read back, kept beside the
+// slot so that the registered path reads one thread-local word instead of going through
+// the slot layer and the OS. Every store of the slot goes through StoreThisThreadId.
+PROFILER_TLS_MODEL constinit thread_local uint32_t t_ThisThreadId = 0;
+
 uint32_t ThisThreadId()
 {
-    return static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_profiler_this_thread_id));
+    return t_ThisThreadId;
+}
+
+// The slot keeps what it can: a thread whose slot could not be allocated reads 0.
+void StoreThisThreadId(uint32_t id)
+{
+    TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, id);
+    t_ThisThreadId = static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_profiler_this_thread_id));
 }
 
 // True while a thread record is being built. Only the thread that holds m_BigLock reads or
@@ -143,10 +155,10 @@ static uint32_t RegisterThread(const char* name)
     // can hold an id before any record is used up (no OS slot: fail, create nothing), and
     // a lookup that the allocator or the creation callback makes on this thread finds a
     // failed thread instead of starting a creation of its own.
-    TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, PROFILER_INVALID_THREAD_ID);
+    StoreThisThreadId(PROFILER_INVALID_THREAD_ID);
     if (ThisThreadId() != PROFILER_INVALID_THREAD_ID)
         return 0;
-    TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, CreateThreadData(name));
+    StoreThisThreadId(CreateThreadData(name));
     const uint32_t stored = ThisThreadId();
     return stored != PROFILER_INVALID_THREAD_ID &&
                    stored >= static_cast<uint32_t>(g_Ctx.m_FirstThreadID)
