@@ -466,6 +466,57 @@ void LogPrintToStream(FILE* stream, const char* format, ...)
     va_end(args);
 }
 
+// The debugger's copy of one piece of a line, cut at 2,047 characters.
+static void LogDebugPiece(const char* piece, size_t length)
+{
+    char copy[2048];
+    length = length < sizeof(copy) - 1 ? length : sizeof(copy) - 1;
+    std::memcpy(copy, piece, length);
+    copy[length] = '\0';
+    g_LogSeams.m_DebugOutput(copy);
+}
+
+// One output's line, built once and written with one call, so that a flushed line costs a
+// single write. The debugger gets the same two pieces as before: the text, then the end
+// of the line. A line too long for the buffer (a very long file name) goes piece by piece.
+static void LogWriteLine(const SLogOutput& output, const char* prefix, const char* stamp,
+                         const SLogMessage* message)
+{
+    char line[4096];
+    const int head =
+        output.m_PrintTime
+            ? std::snprintf(line, sizeof(line), "%s%s: %s", prefix, stamp, message->m_Text)
+            : std::snprintf(line, sizeof(line), "%s%s", prefix, message->m_Text);
+    int tail = -1;
+    if (head >= 0 && static_cast<size_t>(head) < sizeof(line))
+    {
+        char* end = line + head;
+        const size_t room = sizeof(line) - static_cast<size_t>(head);
+        tail = output.m_PrintFileAndLine ? std::snprintf(end, room, " %s(%u)\n", message->m_File,
+                                                         static_cast<unsigned>(message->m_Line))
+                                         : std::snprintf(end, room, "\n");
+    }
+    if (tail < 0 || static_cast<size_t>(head) + static_cast<size_t>(tail) >= sizeof(line))
+    {
+        if (output.m_PrintTime)
+            LogPrintToStream(output.m_Stream, "%s%s: %s", prefix, stamp, message->m_Text);
+        else
+            LogPrintToStream(output.m_Stream, "%s%s", prefix, message->m_Text);
+        if (output.m_PrintFileAndLine)
+            LogPrintToStream(output.m_Stream, " %s(%u)\n", message->m_File,
+                             static_cast<unsigned>(message->m_Line));
+        else
+            LogPrintToStream(output.m_Stream, "\n");
+        return;
+    }
+    std::fwrite(line, 1, static_cast<size_t>(head + tail), output.m_Stream);
+    if (output.m_Stream == stdout)
+    {
+        LogDebugPiece(line, static_cast<size_t>(head));
+        LogDebugPiece(line + head, static_cast<size_t>(tail));
+    }
+}
+
 void LogOutputMessage(SLogMessage* message)
 {
     SLogContext* context = message->m_Context;
@@ -497,11 +548,13 @@ void LogOutputMessage(SLogMessage* message)
     // never meets a half-changed table and callback calls never overlap.
     CScopedMutexLock lock(context->m_Mutex);
 
-    char stamp[32];
+    char stamp[32] = "";
     uint64_t elapsed = static_cast<uint64_t>(message->m_ElapsedMs);
-    std::snprintf(stamp, sizeof(stamp), "%3d.%03d",
-                  static_cast<int32_t>(static_cast<uint32_t>(elapsed / 1000)),
-                  static_cast<int32_t>(static_cast<uint32_t>(elapsed % 1000)));
+    for (const SLogOutput& output : context->m_Outputs)
+        if (output.m_PrintTime)
+            std::snprintf(stamp, sizeof(stamp), "%3d.%03d",
+                          static_cast<int32_t>(static_cast<uint32_t>(elapsed / 1000)),
+                          static_cast<int32_t>(static_cast<uint32_t>(elapsed % 1000)));
 
     if (message->m_Passed)
     {
@@ -513,15 +566,7 @@ void LogOutputMessage(SLogMessage* message)
                 channelSeverity != nullptr ? *channelSeverity : output.m_Severity;
             if (threshold < severity || output.m_Stream == nullptr)
                 continue;
-            if (output.m_PrintTime)
-                LogPrintToStream(output.m_Stream, "%s%s: %s", prefix, stamp, message->m_Text);
-            else
-                LogPrintToStream(output.m_Stream, "%s%s", prefix, message->m_Text);
-            if (output.m_PrintFileAndLine)
-                LogPrintToStream(output.m_Stream, " %s(%u)\n", message->m_File,
-                                 static_cast<unsigned>(message->m_Line));
-            else
-                LogPrintToStream(output.m_Stream, "\n");
+            LogWriteLine(output, prefix, stamp, message);
             std::fflush(output.m_Stream);
         }
     }
