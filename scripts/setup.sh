@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the builds need on a Debian or Ubuntu machine, and nothing that is there
 # already. "demo" installs the native toolchain; "all" adds the cross compilers, wine64,
-# the 32-bit multilib, GoogleTest, nlohmann-json, Google Benchmark and the sanitizer runtimes.
+# # the 32-bit multilib, GoogleTest, nlohmann-json, Google Benchmark and the sanitizer runtimes.
 set -euo pipefail
 
 what="${1:-all}"
@@ -9,7 +9,9 @@ packages=(cmake ninja-build g++ binutils)
 if [ "$what" = "all" ]; then
     packages+=(g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
                googletest libgtest-dev nlohmann-json3-dev libbenchmark-dev libspdlog-dev
-               libclang-rt-14-dev)
+               libclang-rt-14-dev
+               # the 32-bit benchmarks link the i386 builds from Debian's multiarch
+               libbenchmark-dev:i386 libspdlog-dev:i386 python3)
 fi
 
 missing=()
@@ -26,5 +28,8 @@ if [ "$(id -u)" -ne 0 ]; then
     sudo="sudo"
 fi
 echo "installing: ${missing[*]}"
+if [[ " ${missing[*]}" == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null

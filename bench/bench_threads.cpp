@@ -1,0 +1,136 @@
+// The per-call costs of profiled code: a registered thread's lookup through the service
+// table against a peer's exported thread_local and a raw thread_local, the kit's cached
+// record, and a timed scope against the two counter reads it needs.
+#include <time.h>
+#include <x86intrin.h>
+
+#include "bench_support.h"
+#include "common/time/counter.h"
+
+extern "C" uint32_t BenchPeerThreadId();
+
+namespace
+{
+
+thread_local uint32_t t_RawThreadId = 1;
+
+SProfilerContext* Ready()
+{
+    SProfilerContext* context = GetProfiler();
+    context->GetThreadID(); // registered before the measurement
+    BenchPeerThreadId();
+    return context;
+}
+
+void BM_ServiceGetThreadID(benchmark::State& state)
+{
+    SProfilerContext* context = Ready();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(context->GetThreadID());
+}
+
+void BM_ServicePeekThreadID(benchmark::State& state)
+{
+    SProfilerContext* context = Ready();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(context->PeekThreadID());
+}
+
+void BM_ServiceGetThreadData(benchmark::State& state)
+{
+    SProfilerContext* context = Ready();
+    const int32_t id = static_cast<int32_t>(context->GetThreadID());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(context->GetThreadData(id));
+}
+
+void BM_PeerSharedLibraryThreadLocal(benchmark::State& state)
+{
+    Ready();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(BenchPeerThreadId());
+}
+
+void BM_RawThreadLocal(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        uint32_t id = t_RawThreadId; // a load each time: the clobber below forgets it
+        benchmark::DoNotOptimize(id);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_KitCachedThreadRecord(benchmark::State& state)
+{
+    Ready();
+    ProfilerKitAttachThread();
+    for (auto _ : state)
+    {
+        SProfilerThread* thread = g_ProfilerKitThread;
+        benchmark::DoNotOptimize(thread);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_TwoCounterReads(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        benchmark::DoNotOptimize(GetCounterTicks());
+        benchmark::DoNotOptimize(GetCounterTicks());
+    }
+}
+
+void BM_TimedScopeUnderThreshold(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        PROFILE_SCOPE("Bench::UnderThreshold", 1000);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_TimedScopeOverThreshold(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        PROFILE_SCOPE("Bench::OverThreshold", 0); // every call goes into the ring
+        benchmark::ClobberMemory();
+    }
+}
+
+// The counters the OS offers for the POSIX counter, one read each.
+template <clockid_t Clock> void BM_ClockRead(benchmark::State& state)
+{
+    timespec now;
+    for (auto _ : state)
+    {
+        clock_gettime(Clock, &now);
+        benchmark::DoNotOptimize(now);
+    }
+}
+
+void BM_TimeStampCounterRead(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(__rdtsc());
+}
+
+} // namespace
+
+BENCHMARK(BM_ServiceGetThreadID);
+BENCHMARK(BM_ServicePeekThreadID);
+BENCHMARK(BM_ServiceGetThreadData);
+BENCHMARK(BM_PeerSharedLibraryThreadLocal);
+BENCHMARK(BM_RawThreadLocal);
+BENCHMARK(BM_KitCachedThreadRecord);
+BENCHMARK(BM_TwoCounterReads);
+BENCHMARK(BM_TimedScopeUnderThreshold);
+BENCHMARK(BM_TimedScopeOverThreshold);
+BENCHMARK(BM_ClockRead<CLOCK_MONOTONIC>);
+BENCHMARK(BM_ClockRead<CLOCK_MONOTONIC_RAW>);
+BENCHMARK(BM_ClockRead<CLOCK_BOOTTIME>);
+BENCHMARK(BM_TimeStampCounterRead);
+
+BENCH_MAIN()
