@@ -482,21 +482,32 @@ static void LogDebugPiece(const char* piece, size_t length)
 static void LogWriteLine(const SLogOutput& output, const char* prefix, const char* stamp,
                          const SLogMessage* message)
 {
+    // Prefix, stamp and text are copied (the text is formatted already, for the callback);
+    // only the file and line go through the formatter.
     char line[4096];
-    const int head =
-        output.m_PrintTime
-            ? std::snprintf(line, sizeof(line), "%s%s: %s", prefix, stamp, message->m_Text)
-            : std::snprintf(line, sizeof(line), "%s%s", prefix, message->m_Text);
+    size_t head = 0;
+    const auto append = [&](const char* piece) {
+        const size_t length = std::strlen(piece);
+        const size_t room = sizeof(line) - 1 - head;
+        const size_t copied = length < room ? length : room;
+        std::memcpy(line + head, piece, copied);
+        head += copied;
+        return copied == length;
+    };
+    bool whole = append(prefix);
+    if (output.m_PrintTime)
+        whole = append(stamp) && append(": ") && whole;
+    whole = append(message->m_Text) && whole;
     int tail = -1;
-    if (head >= 0 && static_cast<size_t>(head) < sizeof(line))
+    if (whole && !output.m_PrintFileAndLine)
     {
-        char* end = line + head;
-        const size_t room = sizeof(line) - static_cast<size_t>(head);
-        tail = output.m_PrintFileAndLine ? std::snprintf(end, room, " %s(%u)\n", message->m_File,
-                                                         static_cast<unsigned>(message->m_Line))
-                                         : std::snprintf(end, room, "\n");
+        line[head] = '\n';
+        tail = 1;
     }
-    if (tail < 0 || static_cast<size_t>(head) + static_cast<size_t>(tail) >= sizeof(line))
+    else if (whole)
+        tail = std::snprintf(line + head, sizeof(line) - head, " %s(%u)\n", message->m_File,
+                             static_cast<unsigned>(message->m_Line));
+    if (tail < 0 || head + static_cast<size_t>(tail) >= sizeof(line))
     {
         if (output.m_PrintTime)
             LogPrintToStream(output.m_Stream, "%s%s: %s", prefix, stamp, message->m_Text);
@@ -509,10 +520,10 @@ static void LogWriteLine(const SLogOutput& output, const char* prefix, const cha
             LogPrintToStream(output.m_Stream, "\n");
         return;
     }
-    std::fwrite(line, 1, static_cast<size_t>(head + tail), output.m_Stream);
+    std::fwrite(line, 1, head + static_cast<size_t>(tail), output.m_Stream);
     if (output.m_Stream == stdout)
     {
-        LogDebugPiece(line, static_cast<size_t>(head));
+        LogDebugPiece(line, head);
         LogDebugPiece(line + head, static_cast<size_t>(tail));
     }
 }
