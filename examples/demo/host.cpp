@@ -3,7 +3,6 @@
 // named workers, unloads and reloads audio while the workers run, and ends with the report
 // and a trace file. Portable; the OS loader is reached through demo_os.
 #include <atomic>
-#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
