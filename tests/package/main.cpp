@@ -1,30 +1,41 @@
-// Uses the installed headers and libraries: the shared record through GetProfiler, the
-// platform layer linked into this module, and the client kit timing one scope.
+// The outside client's executable, built against the installed prefix: it owns the
+// context, loads the plug-in given as its argument (dlopen: the test runs where the build's
+// executables run natively) and checks that both modules' calls of one scope name were
+// counted in one place. Also uses the platform layer linked into this module.
+#include <dlfcn.h>
+
 #include <cstdio>
 
 #include "common/hash/hash.h"
-#include "common/thread/mutex.h"
 #include "kit/profilerkit.h"
 #include "kit/profilerkit_layout.h"
 #include "profile/profilercontext.h"
 
 static void Timed()
 {
-    PROFILE_SCOPE("Package::Timed", 0);
+    PROFILE_SCOPE("Package::Shared", 0);
 }
 
-int main()
+int main(int argc, char** argv)
 {
-    ThreadMutex* mutex = ThreadMutexCreate();
-    const bool locked = ThreadMutexTryLock(mutex);
-    ThreadMutexUnlock(mutex);
-    ThreadMutexDestroy(mutex);
     const bool kit = ProfilerKitInit(SProfilerInitParams());
+    void* plugin = argc > 1 ? dlopen(argv[1], RTLD_NOW) : nullptr;
+    auto run = plugin != nullptr
+                   ? reinterpret_cast<void (*)(int)>(dlsym(plugin, "PackagePluginRun"))
+                   : nullptr;
+    SProfilerContext* context = GetProfiler();
+    const int32_t modules = context->m_ProfilerNumLoadedModules;
     Timed();
+    if (run != nullptr)
+        run(3);
     const auto* entries =
-        static_cast<SProfilerKitScopeEntry*>(GetProfiler()->m_Threads[0].m_ScopeEntries);
-    const bool ok = GetProfiler()->m_Constructed == 1 && HashString("abc") == 0x0E397631u &&
-                    locked && kit && entries[0].m_Calls == 1 && ProfilerKitReport(stdout);
+        static_cast<SProfilerKitScopeEntry*>(context->m_Threads[0].m_ScopeEntries);
+    const bool ok = kit && run != nullptr && modules == 2 && context->m_NumScopes == 1 &&
+                    entries[0].m_Calls == 4 && HashString("abc") == 0x0E397631u &&
+                    ProfilerKitReport(stdout);
+    ProfilerKitShutdown();
+    if (plugin != nullptr)
+        dlclose(plugin);
     std::puts(ok ? "package client: ok" : "package client: FAILED");
     return ok ? 0 : 1;
 }

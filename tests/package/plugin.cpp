@@ -1,0 +1,11 @@
+// The outside client's plug-in: a module loaded at run time that times a scope whose name
+// the executable uses too.
+#include "kit/profilerkit.h"
+
+extern "C" __attribute__((visibility("default"))) void PackagePluginRun(int calls)
+{
+    for (int i = 0; i < calls; ++i)
+    {
+        PROFILE_SCOPE("Package::Shared", 0);
+    }
+}
