@@ -423,7 +423,12 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
             context->m_FileFilter.Matches(file) && context->m_ChannelFilter.Matches(channel);
     message.m_Line = line;
     message.m_Indentation = static_cast<uint32_t>(TLS_GLOBAL_GET_UINTPTR(g_log_indentation));
-    message.m_ElapsedMs = LogElapsedMilliseconds(context);
+    // The clock is read only when something can see the time: a time stamp, the callback,
+    // or a hook of the client's, which may read the record.
+    const bool timed = context->m_Outputs[0].m_PrintTime || context->m_Outputs[1].m_PrintTime ||
+                       context->m_Callback != nullptr ||
+                       context->m_OutputHook != &LogDefaultOutputHook;
+    message.m_ElapsedMs = timed ? LogElapsedMilliseconds(context) : 0;
 
     CLogWritingScope writing;
     context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
