@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the builds need on a Debian or Ubuntu machine, and nothing that is there
 # already. "demo" installs the native toolchain; "all" adds the cross compilers, wine64,
-# the 32-bit multilib, GoogleTest, nlohmann-json, Google Benchmark and the sanitizer runtimes.
+# the 32-bit multilib, GoogleTest, nlohmann-json, Google Benchmark, the sanitizer runtimes,
+# clang for the fuzz targets and valgrind for the memory-check run.
 set -euo pipefail
 
 what="${1:-all}"
@@ -9,7 +10,7 @@ packages=(cmake ninja-build g++ binutils)
 if [ "$what" = "all" ]; then
     packages+=(g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
                googletest libgtest-dev nlohmann-json3-dev libbenchmark-dev libspdlog-dev
-               libclang-rt-14-dev)
+               libclang-rt-14-dev clang valgrind)
 fi
 
 missing=()
