@@ -111,11 +111,6 @@ uint32_t ExpectedTicks(float ms, uint64_t frequency)
     return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<double>(product) / 1000.0));
 }
 
-bool InText(const char* name, const std::string& text)
-{
-    return name == text.c_str();
-}
-
 bool GuardIntact(const void* begin, size_t bytes)
 {
     const uint8_t* p = static_cast<const uint8_t*>(begin);
@@ -159,13 +154,13 @@ void CheckInvariants(SRun& run, int32_t first)
             Check(ctx.m_Scopes[w].m_NameHash != scope.m_NameHash);
         bool known = scope.m_Name == nullptr;
         for (const std::string& text : run.m_CallerTexts)
-            known |= InText(scope.m_Name, text);
+            known |= scope.m_Name == text.c_str();
         for (int m = 0; m < ctx.m_ProfilerNumLoadedModules; ++m)
             for (SModule& module : run.m_Modules)
                 if (module.Live() &&
                     module.Begin() == ctx.m_ProfilerLoadedProfilerModules[m].m_Begin)
                     for (const std::string& text : module.m_Texts)
-                        known |= InText(scope.m_Name, text);
+                        known |= scope.m_Name == text.c_str();
         Check(known);
         if (scope.m_Name != nullptr)
             Check(HashString(scope.m_Name) == scope.m_NameHash);
