@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds every configuration and runs its tests. Ends with one
 # line "N passed, N failed" summed over all configurations; exits non-zero on any failure.
+# linux-memcheck runs every test under valgrind memcheck; linux-fuzz runs each fuzz target
+# for a bounded time as one test.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh all || { echo "setup failed"; echo "0 passed, 1 failed"; exit 1; }
 
-presets=(linux-x64 linux-x86 win-x86 win-x64 linux-asan linux-tsan)
+presets=(linux-x64 linux-x86 win-x86 win-x64 linux-asan linux-tsan linux-memcheck linux-fuzz)
 if [ "$#" -gt 0 ]; then
     presets=("$@")
 fi
@@ -16,6 +18,7 @@ passed=0
 failed=0
 summary=()
 for preset in "${presets[@]}"; do
+    start=$SECONDS
     log="build/$preset-test.log"
     mkdir -p build
     if ! cmake --preset "$preset" >"build/$preset-configure.log" 2>&1 ||
@@ -39,7 +42,7 @@ for preset in "${presets[@]}"; do
     bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$result")
     passed=$((passed + total - bad))
     failed=$((failed + bad))
-    summary+=("$preset: $((total - bad)) passed, $bad failed")
+    summary+=("$preset: $((total - bad)) passed, $bad failed ($((SECONDS - start)) s)")
     if [ "$bad" -ne 0 ]; then
         echo "== $preset: failures"
         sed -n '/The following tests FAILED/,$p' "$log"

@@ -1,9 +1,11 @@
 // Kit-using modules loaded and unloaded at run time: one record array per module from
 // several object files, threads named by any module's thread layer or by the OS, timing
-// in several threads while another prints the report, and one log for the application.
+// in several threads while another prints the report and exports the trace, and one log
+// for the application.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <thread>
@@ -23,7 +25,7 @@ typedef ThreadImpl* (*StartThreadFunc)(const char* name, ThreadEntryFunc entry, 
 typedef void (*JoinThreadFunc)(ThreadImpl* thread);
 typedef void (*LogFunc)(const char* text);
 
-constexpr int ITERATIONS = 200;
+constexpr int ITERATIONS = 1000;
 
 struct SWork
 {
@@ -105,22 +107,35 @@ TEST(KitModules, ThreadsOfEveryModuleTimeWhileTheReportRunsAndLogLinesReachTheOw
     // The first timed scope picks the name: this executable's thread layer through slot 10,
     // module B's own thread layer, and the OS's name of a thread that B created and named.
     SWork ownerWork = {runA, &OwnerStep}, bWork = {workB, runA}, osWork = {runA, workB};
+    // Stress, bounded: the report and the trace export read while the threads time.
+    constexpr int kOwners = 4;
     std::atomic<bool> done{false};
-    std::atomic<int> reports{0};
+    std::atomic<int> reports{0}, traces{0};
     FILE* scratch = std::tmpfile();
+    const std::string trace = testing::TempDir() + "kit_module_test_trace.json";
     std::thread reporter([&] {
         for (; !done.load(); std::rewind(scratch))
+        {
             reports += ProfilerKitReport(scratch) ? 1 : 0;
+            traces += ProfilerKitWriteTrace(trace.c_str()) ? 1 : 0;
+        }
     });
-    ThreadImpl* owner = ThreadCreate("Owner thread with a long name", &RunWork, &ownerWork, 0);
+    ThreadImpl* owners[kOwners];
+    for (ThreadImpl*& owner : owners)
+        owner = ThreadCreate("Owner thread with a long name", &RunWork, &ownerWork, 0);
     ThreadImpl* inB[] = {startB("Bworker", &RunWork, &bWork), startB("OSnamed", &RunWork, &osWork)};
-    ThreadDestroy(owner);
+    for (ThreadImpl* owner : owners)
+        ThreadDestroy(owner);
     joinB(inB[0]);
     joinB(inB[1]);
     done = true;
     reporter.join();
     std::fclose(scratch);
+    std::remove(trace.c_str());
     EXPECT_GT(reports.load(), 0);
+    EXPECT_GT(traces.load(), 0);
+    std::printf("[ stress ] %d timed calls on %d threads while %d reports and %d traces read\n",
+                (kOwners + 2) * 25 * ITERATIONS, kOwners + 2, reports.load(), traces.load());
 
     logB("a line from module B");
     FILE* stream = std::tmpfile();
@@ -133,9 +148,12 @@ TEST(KitModules, ThreadsOfEveryModuleTimeWhileTheReportRunsAndLogLinesReachTheOw
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
         EXPECT_NE(ReportLine(report, "Threads:", name), "") << name << "\n" << report;
     EXPECT_NE(report.find("       24  "), std::string::npos) << report; // module A's records
-    // Totals over all threads: three threads ran module A, two module B, one the owner step.
+    // Totals over all threads, none lost: every thread ran module A, two module B, the owners
+    // the owner step.
     const std::pair<const char*, unsigned long long> expected[] = {
-        {"A3.7", 3 * ITERATIONS}, {"B::Work", 2 * ITERATIONS}, {"Owner::Step", ITERATIONS}};
+        {"A3.7", (kOwners + 2) * ITERATIONS},
+        {"B::Work", 2 * ITERATIONS},
+        {"Owner::Step", kOwners * ITERATIONS}};
     for (const auto& [name, count] : expected)
     {
         unsigned long long calls = 0, over = 0;

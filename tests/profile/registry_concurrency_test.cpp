@@ -1,10 +1,12 @@
 // The registries under concurrent use: one record per thread handed out in order, one
 // index per distinct scope name, and records complete before the count shows them.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/hash/hash.h"
 #include "profiler_fixture.h"
 
 namespace
@@ -28,20 +30,51 @@ template <typename F> void RunTogether(int n, F body)
 
 } // namespace
 
-TEST_F(ProfilerTest, ThirtyTwoThreadsRegisterAtOnceAndThe33rdFails)
+// Stress, bounded: 33 threads register at once while others register overlapping scope
+// names from call sites of their own, each with its own copy of the texts, and a reader
+// walks the descriptors without the lock. One id per thread, one index per name, and every
+// descriptor the reader sees names a text whose hash it holds.
+TEST_F(ProfilerTest, ThirtyTwoThreadsAndOverlappingScopesRegisterAtOnceUnderALockFreeReader)
 {
     SetUpReady(16, 2, 1000);
     SProfilerContext* context = Context();
-    std::vector<uint32_t> ids(33, 0);
-    RunTogether(33, [&](int i) {
-        const std::string name = "worker " + std::to_string(i);
-        if (context->RegisterThread(name.c_str()) == 1)
+    constexpr int kThreads = 33, kScopeThreads = 4, kNames = 12, kRounds = 200;
+    std::vector<uint32_t> ids(kThreads, 0);
+    std::vector<std::vector<std::string>> texts(kScopeThreads);
+    std::vector<std::vector<int32_t>> slots(kScopeThreads, std::vector<int32_t>(kNames, -1));
+    for (auto& own : texts)
+        for (int n = 0; n < kNames; ++n)
+            own.push_back("scope " + std::to_string(n));
+    std::atomic<bool> done{false};
+    std::atomic<long> walks{0}, wrong{0};
+    std::thread reader([&] {
+        for (; !done.load(); ++walks)
+            for (int32_t i = 0, count = std::atomic_ref<int32_t>(context->m_NumScopes).load();
+                 i < count; ++i)
+            {
+                const char* name = std::atomic_ref<const char*>(m_Scopes[i].m_Name).load();
+                wrong += name == nullptr || HashString(name) != m_Scopes[i].m_NameHash;
+            }
+    });
+    RunTogether(kThreads + kScopeThreads, [&](int i) {
+        if (i >= kThreads) // a new call site per name and round: the newest text wins
+            for (int round = 0, t = i - kThreads; round < kRounds; ++round)
+                for (int k = 0; k < kNames; ++k)
+                {
+                    const int n = (k * 7 + t * 5) % kNames;
+                    slots[t][n] = -1;
+                    EXPECT_GE(context->RegisterScope(&slots[t][n], texts[t][n].c_str(), 1.0f), 0);
+                }
+        else if (context->RegisterThread(("worker " + std::to_string(i)).c_str()) == 1)
         {
             const int32_t id = static_cast<int32_t>(context->GetThreadID());
-            EXPECT_STREQ(context->GetThreadData(id)->m_Name, name.c_str());
+            EXPECT_EQ(context->GetThreadData(id)->m_Name, "worker " + std::to_string(i));
         }
-        ids[i] = context->PeekThreadID();
+        if (i < kThreads)
+            ids[i] = context->PeekThreadID();
     });
+    done.store(true);
+    reader.join();
 
     std::vector<int> owners(32, 0);
     int failures = 0;
@@ -59,37 +92,15 @@ TEST_F(ProfilerTest, ThirtyTwoThreadsRegisterAtOnceAndThe33rdFails)
     EXPECT_EQ(failures, 1);
     EXPECT_EQ(std::count(owners.begin(), owners.end(), 1), 32); // no id handed out twice
     EXPECT_EQ(NumThreads(), 32);
-}
-
-TEST_F(ProfilerTest, OverlappingScopeNamesGetOneIndexEach)
-{
-    SetUpReady(64);
-    SProfilerContext* context = Context();
-    constexpr int kThreads = 6, kNames = 20, kSites = 3 * kNames;
-    std::vector<std::string> names;
-    for (int n = 0; n < kNames; ++n)
-        names.push_back("scope " + std::to_string(n));
-    // Each thread has its own call sites (slots), three per name, visited in its own order.
-    std::vector<std::vector<int32_t>> slots(kThreads, std::vector<int32_t>(kSites, -1));
-    RunTogether(kThreads, [&](int t) {
-        for (int k = 0; k < kSites; ++k)
-        {
-            const int site = (k * 7 + t * 13) % kSites;
-            EXPECT_GE(context->RegisterScope(&slots[t][site], names[site % kNames].c_str(), 1.0f),
-                      0);
-        }
-    });
-
     ASSERT_EQ(context->m_NumScopes, kNames);
+    for (int t = 0; t < kScopeThreads; ++t)
+        for (int n = 0; n < kNames; ++n)
+            EXPECT_EQ(slots[t][n], slots[0][n]) << "thread " << t;
     for (int n = 0; n < kNames; ++n)
-    {
-        const int32_t index = slots[0][n];
-        ASSERT_TRUE(index >= 0 && index < kNames);
-        EXPECT_STREQ(m_Scopes[index].m_Name, names[n].c_str()); // one name per index
-    }
-    for (int t = 0; t < kThreads; ++t)
-        for (int site = 0; site < kSites; ++site)
-            EXPECT_EQ(slots[t][site], slots[0][site % kNames]) << "thread " << t;
+        EXPECT_EQ(std::string(m_Scopes[slots[0][n]].m_Name), texts[0][n]); // one name an index
+    EXPECT_EQ(wrong.load(), 0);
+    std::printf("[ stress ] 32 threads registered, %d scope registrations, %ld reader walks\n",
+                kScopeThreads * kRounds * kNames, walks.load());
 }
 
 TEST_F(ProfilerTest, ReaderThatSeesTheCountSeesCompleteRecords)

@@ -7,6 +7,7 @@
 
 #include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
+#include "guard_page.h"
 #include "platform/os.h"
 #include "profiler_fixture.h"
 
@@ -95,6 +96,28 @@ TEST_F(ProfilerTest, AutomaticRegistrationUsesTheNameSlot)
     OnNewThread([&] { EXPECT_EQ(context->GetThreadID(), 3u); });
     EXPECT_STREQ(context->m_Threads[2].m_Name, "Unknown Thread");
     EXPECT_EQ(NumThreads(), 3);
+}
+
+// Names whose terminating zero is the last byte before an inaccessible page: reading past
+// it (or past 255 characters of a longer name, or a fixed 255 of a short one) faults.
+TEST_F(ProfilerTest, NamesEndingAtAGuardPageAreReadNoFurther)
+{
+    SetUpReady(4);
+    SProfilerContext* context = Context();
+    const std::string exact(255, 'e'), longer(300, 'l'), slot = "short";
+    CGuardedText exactText(exact), longerText(longer), slotText(slot);
+    static const char* s_SlotName;
+    s_SlotName = slotText.Get();
+    OnNewThread([&] { EXPECT_EQ(context->RegisterThread(exactText.Get()), 1u); });
+    EXPECT_EQ(context->CreateThreadData(longerText.Get()), 2u);
+    context->GetThreadName = [] { return s_SlotName; };
+    OnNewThread([&] { EXPECT_EQ(context->GetThreadID(), 3u); });
+    EXPECT_EQ(context->m_Threads[0].m_Name, exact);
+    EXPECT_EQ(context->m_Threads[1].m_Name, longer.substr(0, 255));
+    EXPECT_EQ(context->m_Threads[2].m_Name, slot);
+    int32_t index = -1;
+    EXPECT_EQ(context->RegisterScope(&index, exactText.Get(), 1.0f), 0);
+    EXPECT_EQ(m_Scopes[0].m_Name, exactText.Get());
 }
 
 TEST_F(ProfilerTest, The33rdRegistrationFailsAndStaysFailed)

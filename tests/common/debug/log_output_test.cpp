@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "common/thread/thread.h"
+#include "guard_page.h"
 #include "log_test_support.h"
 
 using LogOutput = LogTest;
@@ -218,4 +219,25 @@ TEST_F(LogOutput, NullTextsAreAssertedAndReadAsEmpty)
         ASSERT_EQ(asserts.Count(), 1u) << assertion;
         EXPECT_EQ(asserts.Records()[0].m_Expression, assertion);
     }
+}
+
+// Channel, file, text and filters whose terminating zero is the last byte before an
+// inaccessible page: the log reads none of them past its end (filters past 512 chars).
+TEST_F(LogOutput, TextsEndingAtAGuardPageAreReadNoFurther)
+{
+    const std::string name(255, 'c'), file(255, 'f'), text(255, 't');
+    CGuardedText channelText(name), fileText(file), textText(text);
+    CGuardedText fileFilter("y"), channelFilter(std::string(512, 'x')); // short and cut
+    LogSetChannelSeverity(channelText.Get(), E_LOG_VERBOSE);
+    LogSetFilters(fileFilter.Get(), E_LOG_FILTER_EXCLUDE, channelFilter.Get(),
+                  E_LOG_FILTER_EXCLUDE);
+    EXPECT_EQ(g_LogContext->m_ChannelFilter.m_Text, std::string(511, 'x'));
+    g_LogContext->m_Outputs[1].m_PrintFileAndLine = true;
+    LogWrite(E_LOG_VERBOSE, channelText.Get(), fileText.Get(), 5, "%s", textText.Get());
+    LogRemoveChannelSeverity(channelText.Get());
+    EXPECT_EQ(m_File.Take(), LogTestHead("WARNING:LOGGER:") +
+                                 "The filter was truncated to 511 chars to fit in buffer\n" +
+                                 "VERBOSE:" + name.substr(0, 15) + ": " + text + " " + file +
+                                 "(5)\n");
+    EXPECT_EQ(g_LogContext->m_ChannelSeverities.Find(CLogString(name.c_str(), false)), nullptr);
 }
