@@ -13,12 +13,11 @@
 #include "common/debug/assert.h"
 #include "common/debug/log.h"
 #include "common/hash/hash.h"
+#include "profile/profilercontext_internal.h"
 #include "common/thread/mutex.h"
 #include "common/thread/synchronization.h"
 #include "common/time/counter.h"
 #include "profile/profilercontext.h"
-
-TLS_GLOBAL_DECLARE(g_profiler_this_thread_id);
 
 namespace
 {
@@ -234,7 +233,7 @@ void Reset(SRun& run, SInput& in)
     ctx.m_BigLock = nullptr;
     ctx.m_OnThreadCreated = nullptr;
     ctx.GetThreadName = &CallerThreadName;
-    TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, 0);
+    ProfilerForgetThisThread();
     g_FailIn = -1;
 
     ctx.m_ProfilerAllocator = &g_Allocator;
@@ -299,7 +298,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         case 4: // another thread: a fresh thread-local slot
-            TLS_GLOBAL_SET_UINTPTR(g_profiler_this_thread_id, 0);
+            ProfilerForgetThisThread();
             break;
         case 5:
         {
