@@ -125,3 +125,30 @@ TEST_F(LogLifecycle, ShutdownFromTheCallbackOrTheHookIsRefused)
                                      "still written\n");
     }
 }
+
+// Misuse is reported and changes nothing: settings and a shutdown without a log, and a
+// second LogInit (which, continued past, replaces the context and leaks the first).
+TEST_F(LogLifecycle, MisuseIsReportedAndChangesNothing)
+{
+    CAssertRecorder asserts;
+    SLogContext* first = g_LogContext;
+    SLogInitParams params;
+    params.m_Allocator = m_Counting.Get();
+    LogInit(params);
+    EXPECT_TRUE(asserts.Saw("!LogInitialized() && \"LogInit has already been run!\""));
+    EXPECT_NE(g_LogContext, first);
+    LogShutdown();
+    EXPECT_EQ(asserts.Count(), 1u);
+    LogShutdown(); // a second shutdown
+    LogSetChannelSeverity("C", E_LOG_INFO);
+    LogSetFilters("f", E_LOG_FILTER_INCLUDE, nullptr, E_LOG_FILTER_INCLUDE);
+    LogSetCallback(nullptr, nullptr);
+    ASSERT_EQ(asserts.Count(), 5u);
+    for (size_t i = 1; i < 5; ++i)
+        EXPECT_EQ(asserts.Records()[i].m_Expression,
+                  "context != 0 && \"LogInit has not been run!\"");
+    g_LogContext = first; // the fixture shuts the first context down
+    g_LogAllocator = m_Counting.Get();
+    LogWrite(E_LOG_INFO, "C", "f", 1, "unchanged");
+    EXPECT_EQ(m_File.Take(), LogTestHead("INFO:C:") + "unchanged\n");
+}
