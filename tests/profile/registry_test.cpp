@@ -3,8 +3,11 @@
 // the release of names, and what happens after a failed check. Portable.
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/debug/log.h"
 #include "common/hash/hash.h"
