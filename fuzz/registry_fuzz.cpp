@@ -8,12 +8,12 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/debug/assert.h"
 #include "common/debug/log.h"
 #include "common/hash/hash.h"
-#include "profile/profilercontext_internal.h"
 #include "common/thread/mutex.h"
 #include "common/thread/synchronization.h"
 #include "common/time/counter.h"
@@ -233,7 +233,6 @@ void Reset(SRun& run, SInput& in)
     ctx.m_BigLock = nullptr;
     ctx.m_OnThreadCreated = nullptr;
     ctx.GetThreadName = &CallerThreadName;
-    ProfilerForgetThisThread();
     g_FailIn = -1;
 
     ctx.m_ProfilerAllocator = &g_Allocator;
@@ -262,13 +261,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+namespace
 {
-    SRun& run = *g_Run;
+
+// Runs operations on the calling thread until the input ends (false) or asks for another
+// thread (true): the library keeps its own thread-local copy of the id, so only a real new
+// thread starts unregistered.
+bool RunOperations(SRun& run, SInput& in, int32_t first)
+{
     SProfilerContext& ctx = *run.m_Ctx;
-    SInput in = {data, size};
-    Reset(run, in);
-    const int32_t first = ctx.m_FirstThreadID;
     while (in.m_Size > 0)
     {
         const uint8_t op = in.Byte(), arg = in.Byte();
@@ -297,9 +298,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             Check(record == nullptr || (record >= ctx.m_Threads && record < ctx.m_Threads + 32));
             break;
         }
-        case 4: // another thread: a fresh thread-local slot
-            ProfilerForgetThisThread();
-            break;
+        case 4: // the operations that follow run on another thread
+            CheckInvariants(run, first);
+            return true;
         case 5:
         {
             float ms;
@@ -372,6 +373,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         CheckInvariants(run, first);
     }
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    SRun& run = *g_Run;
+    SProfilerContext& ctx = *run.m_Ctx;
+    SInput in = {data, size};
+    Reset(run, in);
+    const int32_t first = ctx.m_FirstThreadID;
+    for (bool another = true; another;)
+        std::thread([&] { another = RunOperations(run, in, first); }).join();
     for (SModule& module : run.m_Modules)
         if (module.Live())
             ctx.UnregisterModule(module.Begin()), module.Unload();

@@ -166,11 +166,6 @@ static uint32_t RegisterThread(const char* name)
                : 0;
 }
 
-void ProfilerForgetThisThread()
-{
-    StoreThisThreadId(0);
-}
-
 static uint32_t PeekThreadID()
 {
     return ThisThreadId();

@@ -27,6 +27,21 @@ TEST(LogStartup, AStaticConstructorGetsStandardOutputForWarnings)
     EXPECT_EQ(s_StaticConstructorOutput.m_Severity, E_LOG_WARNING);
 }
 
+// Without LogInit: a one-time notice, then each message alone on its line on stderr.
+TEST(LogUninitialized, NoticeOnceThenEachMessageOnItsOwnLine)
+{
+    testing::internal::CaptureStderr();
+    LogWrite(E_LOG_WARNING, "PROFILE", "file.cpp", 10, "first %d", 1);
+    LogWrite(E_LOG_NONE, "ANY", "file.cpp", 11, "second %s", "message");
+    LogWrite(E_LOG_VERBOSE, "ANY", "file.cpp", 12, "third");
+    const std::string output = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(output, "Trying to write to an uninitialized log. Use LogInit() to get rid of "
+                      "this message.\n"
+                      "first 1\n"
+                      "second message\n"
+                      "third\n");
+}
+
 using LogLifecycle = LogTest;
 
 TEST_F(LogLifecycle, ShutdownGivesBackEveryBlockThenWritesArePlain)
@@ -124,4 +139,31 @@ TEST_F(LogLifecycle, ShutdownFromTheCallbackOrTheHookIsRefused)
         EXPECT_EQ(m_File.Take(), LogTestHead("ERROR:C:") + "written\n" + LogTestHead("ERROR:C:") +
                                      "still written\n");
     }
+}
+
+// Misuse is reported and changes nothing: settings and a shutdown without a log, and a
+// second LogInit (which, continued past, replaces the context and leaks the first).
+TEST_F(LogLifecycle, MisuseIsReportedAndChangesNothing)
+{
+    CAssertRecorder asserts;
+    SLogContext* first = g_LogContext;
+    SLogInitParams params;
+    params.m_Allocator = m_Counting.Get();
+    LogInit(params);
+    EXPECT_TRUE(asserts.Saw("!LogInitialized() && \"LogInit has already been run!\""));
+    EXPECT_NE(g_LogContext, first);
+    LogShutdown();
+    EXPECT_EQ(asserts.Count(), 1u);
+    LogShutdown(); // a second shutdown
+    LogSetChannelSeverity("C", E_LOG_INFO);
+    LogSetFilters("f", E_LOG_FILTER_INCLUDE, nullptr, E_LOG_FILTER_INCLUDE);
+    LogSetCallback(nullptr, nullptr);
+    ASSERT_EQ(asserts.Count(), 5u);
+    for (size_t i = 1; i < 5; ++i)
+        EXPECT_EQ(asserts.Records()[i].m_Expression,
+                  "context != 0 && \"LogInit has not been run!\"");
+    g_LogContext = first; // the fixture shuts the first context down
+    g_LogAllocator = m_Counting.Get();
+    LogWrite(E_LOG_INFO, "C", "f", 1, "unchanged");
+    EXPECT_EQ(m_File.Take(), LogTestHead("INFO:C:") + "unchanged\n");
 }

@@ -241,3 +241,48 @@ TEST_F(LogOutput, TextsEndingAtAGuardPageAreReadNoFurther)
                                  "(5)\n");
     EXPECT_EQ(g_LogContext->m_ChannelSeverities.Find(CLogString(name.c_str(), false)), nullptr);
 }
+
+// An output without a stream stays silent even when a channel entry passes the message; a
+// filter of an unknown mode is reported and passes; a callback may log; the debugger's copy
+// of a piece is cut at 2,047 characters, in the one-write path and the piecewise one.
+TEST_F(LogOutput, StreamlessOutputsUnknownModesNestedLogsAndTheDebuggerCut)
+{
+    LogShutdown();
+    SLogOutput outputs[2] = {{m_File.m_File, E_LOG_ERROR, false, false},
+                             {nullptr, E_LOG_VERBOSE, false, false}};
+    SLogInitParams params;
+    params.m_Allocator = m_Counting.Get();
+    params.m_Outputs[0] = &outputs[0];
+    params.m_Outputs[1] = &outputs[1];
+    LogInit(params);
+    LogSetChannelSeverity("C", E_LOG_VERBOSE);
+    CAssertRecorder asserts;
+    LogSetFilters("x", static_cast<ELogFilterMode>(5), nullptr, E_LOG_FILTER_INCLUDE);
+    LogSetCallback(
+        [](ELogSeverity, const char* channel, const char*, const char*, bool, uint32_t, uint32_t,
+           int64_t, void*) {
+            if (channel[0] == 'C')
+                LogWrite(E_LOG_ERROR, "N", "f", 2, "from the callback");
+            return true;
+        },
+        nullptr);
+    LogWrite(E_LOG_VERBOSE, "C", "f", 1, "verbose");
+    EXPECT_EQ(m_File.Take(), LogTestHead("VERBOSE:C:") + "verbose\n" + LogTestHead("ERROR:N:") +
+                                 "from the callback\n");
+    ASSERT_EQ(asserts.Count(), 1u);
+    EXPECT_EQ(asserts.Records()[0].m_Expression, "false");
+
+    LogSetCallback(nullptr, nullptr);
+    g_LogContext->m_Outputs[0] = {stdout, E_LOG_ERROR, true, false};
+    for (size_t fileLength : {2100u, 5000u})
+    {
+        const std::string file(fileLength, 'f');
+        s_DebugPieces.clear();
+        testing::internal::CaptureStdout();
+        LogWrite(E_LOG_ERROR, "D", file.c_str(), 3, "m");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  LogTestHead("ERROR:D:") + "m " + file + "(3)\n");
+        ASSERT_EQ(s_DebugPieces.size(), 2u) << fileLength;
+        EXPECT_EQ(s_DebugPieces[1], (" " + file).substr(0, 2047)) << fileLength;
+    }
+}

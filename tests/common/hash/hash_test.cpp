@@ -1,51 +1,27 @@
-// lookup3: published values, agreement between the variants, and independence from the
-// input's address.
+// lookup3: published values, values computed apart from the library at block boundaries
+// with high bytes, and independence from the input's address.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <vector>
 
 #include "common/hash/hash.h"
 
-namespace
-{
-
-const char kFourScore[] = "Four score and seven years ago";
-
-// Little-endian words of a byte string whose length is a multiple of 4.
-std::vector<uint32_t> LittleEndianWords(const uint8_t* bytes, size_t length)
-{
-    std::vector<uint32_t> words;
-    for (size_t i = 0; i < length; i += 4)
-        words.push_back(uint32_t(bytes[i]) | uint32_t(bytes[i + 1]) << 8 |
-                        uint32_t(bytes[i + 2]) << 16 | uint32_t(bytes[i + 3]) << 24);
-    return words;
-}
-
-} // namespace
+static const char kFourScore[] = "Four score and seven years ago";
 
 TEST(Hash, PublishedValues)
 {
     EXPECT_EQ(HashString(""), 0xDEADBEEFu);
-    EXPECT_EQ(hashlittle("", 0, 5), 0xDEADBEEFu + 5);
+    EXPECT_EQ(HashString(nullptr), 0xDEADBEEFu);
     EXPECT_EQ(hashlittle("", 0, 0x30000000u), 0x0EADBEEFu); // wraps at 32 bits
     EXPECT_EQ(HashString("abc"), 0x0E397631u);
     EXPECT_EQ(hashlittle("abc", 3, 1), 0xF9F08E9Eu);
-    EXPECT_EQ(hashlittle(kFourScore, 30, 0), 0x17770551u);
-    EXPECT_EQ(hashlittle(kFourScore, 30, 1), 0xCD628161u);
     EXPECT_EQ(HashString(kFourScore), 0x17770551u);
     EXPECT_EQ(HashData(kFourScore, 30, 1), 0xCD628161u);
-    EXPECT_EQ(HashString(nullptr), HashString(""));
-}
-
-TEST(Hash, Hashlittle2MatchesThePublishedDriver)
-{
-    struct
+    const struct
     {
         const char* m_Text;
         uint32_t m_C, m_B, m_ExpectC, m_ExpectB;
-    } const cases[] = {
-        {"", 0, 0, 0xDEADBEEF, 0xDEADBEEF},
+    } cases[] = {
         {"", 0, 0xDEADBEEF, 0xBD5B7DDE, 0xDEADBEEF},
         {"", 0xDEADBEEF, 0xDEADBEEF, 0x9C093CCD, 0xBD5B7DDE},
         {kFourScore, 0, 0, 0x17770551, 0xCE7226E6},
@@ -61,29 +37,30 @@ TEST(Hash, Hashlittle2MatchesThePublishedDriver)
     }
 }
 
+// Bytes 0x80 + 37 i: whole blocks end exactly at 12, 24 and 36 bytes, and high bytes count
+// as 128..255. Expected values from a separate table-driven model of lookup3 (the fuzz
+// target's, checked there against the published values); hashword over the same bytes as
+// little-endian words gives hashlittle's value.
 TEST(Hash, BlockBoundariesHighBytesAndAlignment)
 {
-    // hashword over the little-endian words of 4n bytes equals hashlittle over the bytes:
-    // both take the block loop for all but the last 12 bytes and apply the final mix once.
-    // Bytes of 0x80 and above must count as 128..255.
-    uint8_t bytes[36];
+    alignas(4) uint8_t bytes[36];
     for (size_t i = 0; i < sizeof(bytes); ++i)
         bytes[i] = static_cast<uint8_t>(0x80 + 37 * i);
-    for (size_t length : {4u, 8u, 12u, 16u, 24u, 36u})
+    const struct
     {
-        std::vector<uint32_t> words = LittleEndianWords(bytes, length);
-        for (uint32_t seed : {0u, 7u})
-            EXPECT_EQ(hashlittle(bytes, length, seed), hashword(words.data(), words.size(), seed))
-                << length << " bytes";
+        size_t m_Length;
+        uint32_t m_Seed, m_Little, m_Big;
+    } cases[] = {{12, 0, 0xA8714458, 0x12845DD9}, {12, 7, 0x3C914D34, 0x6DA989A1},
+                 {24, 0, 0x5E2578F0, 0x59745DFE}, {24, 7, 0x2040283B, 0xFAB4B29C},
+                 {36, 0, 0x0DAED43B, 0xD9D86E62}, {36, 7, 0xFFD29855, 0xDFC52E10}};
+    for (const auto& c : cases)
+    {
+        uint32_t words[9];
+        std::memcpy(words, bytes, c.m_Length); // little-endian on every target built here
+        EXPECT_EQ(hashlittle(bytes, c.m_Length, c.m_Seed), c.m_Little) << c.m_Length;
+        EXPECT_EQ(hashword(words, c.m_Length / 4, c.m_Seed), c.m_Little) << c.m_Length;
+        EXPECT_EQ(hashbig(bytes, c.m_Length, c.m_Seed), c.m_Big) << c.m_Length;
     }
-
-    // hashbig reads each word big-endian: the same as hashlittle over byte-swapped words.
-    uint8_t swapped[24];
-    for (size_t i = 0; i < sizeof(swapped); ++i)
-        swapped[i] = bytes[(i & ~size_t(3)) + 3 - (i & 3)];
-    EXPECT_EQ(hashbig(bytes, 24, 3), hashlittle(swapped, 24, 3));
-    EXPECT_NE(hashbig(bytes, 24, 3), hashlittle(bytes, 24, 3));
-
     // The same bytes at an odd address give the same value, up to the first zero byte.
     char buffer[64] = {};
     for (size_t offset = 1; offset < 4; ++offset)
@@ -92,6 +69,5 @@ TEST(Hash, BlockBoundariesHighBytesAndAlignment)
         EXPECT_EQ(HashString(buffer + offset), 0x17770551u);
         EXPECT_EQ(hashlittle(buffer + offset, 30, 1), 0xCD628161u);
     }
-    const char embedded[] = "abc\0def";
-    EXPECT_EQ(HashString(embedded), 0x0E397631u);
+    EXPECT_EQ(HashString("abc\0def"), 0x0E397631u);
 }

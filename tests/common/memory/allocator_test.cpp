@@ -1,4 +1,4 @@
-// The default allocators: alignment, failure values, and the two distinct records.
+// The default allocator: alignment and failure values. Portable.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -32,14 +32,4 @@ TEST(DefaultAllocator, AlignmentsAndFailureValues)
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 16, 0u);
     DefaultFree(&g_LogDefaultAllocator, block);
-}
-
-TEST(DefaultAllocator, TwoRecordsWithTheSameFunctions)
-{
-    EXPECT_EQ(GetDefaultAllocator(), GetDefaultAllocator());
-    EXPECT_EQ(GetDefaultAllocator(), &g_DefaultAllocator);
-    EXPECT_NE(GetDefaultAllocator(), &g_LogDefaultAllocator);
-    EXPECT_EQ(g_DefaultAllocator.m_Alloc, g_LogDefaultAllocator.m_Alloc);
-    EXPECT_EQ(g_DefaultAllocator.m_Free, g_LogDefaultAllocator.m_Free);
-    EXPECT_EQ(g_DefaultAllocator.m_Alloc, &DefaultAlloc);
 }

@@ -99,22 +99,6 @@ TEST_F(ThreadSeamsTest, FailedSlotAllocationReadsZeroAndIsRetried)
     EXPECT_EQ(s_TlsAllocations.load(), 3);
 }
 
-TEST(Spinlock, YieldsOncePer101ConsecutiveFailures)
-{
-    struct
-    {
-        int m_Failures;
-        int m_Yields;
-    } const cases[] = {{0, 0}, {100, 0}, {101, 1}, {201, 1}, {202, 2}, {1010, 10}};
-    for (const auto& test : cases)
-    {
-        int failuresLeft = test.m_Failures;
-        int yields = 0;
-        ThreadSpinAcquire([&] { return failuresLeft-- <= 0; }, [&] { ++yields; });
-        EXPECT_EQ(yields, test.m_Yields) << test.m_Failures << " failures";
-    }
-}
-
 TEST(Spinlock, TryLockAcrossThreadsAndRelease)
 {
     ThreadSpinlockData* spinlock = ThreadSpinlockCreate();
