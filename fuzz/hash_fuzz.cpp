@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/hash/hash.h"
+#include "fuzz_input.h"
 
 namespace
 {
@@ -76,12 +77,6 @@ uint32_t ModelLittle(const uint8_t* bytes, size_t length, uint32_t seed)
     uint32_t c, b;
     Model(bytes, length, false, 0xDEADBEEFu + uint32_t(length) + seed, 0, &c, &b);
     return c;
-}
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
 }
 
 } // namespace

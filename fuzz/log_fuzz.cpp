@@ -16,36 +16,10 @@
 #include "common/debug/log.h"
 #include "common/debug/log_context.h"
 #include "common/time/counter.h"
+#include "fuzz_input.h"
 
 namespace
 {
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-struct SInput
-{
-    const uint8_t* m_Data;
-    size_t m_Size;
-    uint8_t Byte() { return m_Size ? (--m_Size, *m_Data++) : 0; }
-    // A length byte, then that many bytes without zeros; 250 and up repeats one byte
-    // 300 to 1800 times, past every cut the log makes.
-    std::string Text()
-    {
-        const uint8_t length = Byte();
-        std::string text;
-        if (length >= 250)
-            text.assign(size_t(length - 249) * 300, char(Byte() | 1));
-        else
-            for (uint8_t i = 0; i < length && m_Size; ++i)
-                if (const uint8_t c = Byte())
-                    text += char(c);
-        return text;
-    }
-};
 
 // Counts blocks; fails the allocation after a countdown and remembers that it did.
 int g_Live = 0, g_FailIn = -1;

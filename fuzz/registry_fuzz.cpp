@@ -17,30 +17,11 @@
 #include "common/thread/mutex.h"
 #include "common/thread/synchronization.h"
 #include "common/time/counter.h"
+#include "fuzz_input.h"
 #include "profile/profilercontext.h"
 
 namespace
 {
-
-void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-struct SInput
-{
-    const uint8_t* m_Data;
-    size_t m_Size;
-    uint8_t Byte() { return m_Size ? (--m_Size, *m_Data++) : 0; }
-    uint32_t Word()
-    {
-        uint32_t w = 0;
-        for (int i = 0; i < 4; ++i)
-            w = w << 8 | Byte();
-        return w;
-    }
-};
 
 // Blocks by address and size; fails on demand after a countdown.
 std::map<void*, uint32_t> g_Blocks;
