@@ -566,11 +566,10 @@ void LogOutputMessage(SLogMessage* message)
 
     char stamp[32] = "";
     uint64_t elapsed = static_cast<uint64_t>(message->m_ElapsedMs);
-    for (const SLogOutput& output : context->m_Outputs)
-        if (output.m_PrintTime)
-            std::snprintf(stamp, sizeof(stamp), "%3d.%03d",
-                          static_cast<int32_t>(static_cast<uint32_t>(elapsed / 1000)),
-                          static_cast<int32_t>(static_cast<uint32_t>(elapsed % 1000)));
+    if (context->m_Outputs[0].m_PrintTime || context->m_Outputs[1].m_PrintTime)
+        std::snprintf(stamp, sizeof(stamp), "%3d.%03d",
+                      static_cast<int32_t>(static_cast<uint32_t>(elapsed / 1000)),
+                      static_cast<int32_t>(static_cast<uint32_t>(elapsed % 1000)));
 
     if (message->m_Passed)
     {
