@@ -27,7 +27,9 @@ constinit SLogSeams g_LogSeams = {&GetCounterTicks, &OsDebugOutput};
 TLS_GLOBAL_DEFINE(g_log_indentation);
 // How deep the calling thread is in the log's output path (the hook, the output routine,
 // the callback): nonzero while a write of this thread holds or may take the log's mutex.
-TLS_GLOBAL_DEFINE(g_log_writing);
+// A plain thread-local: it is the log's own, no client reaches it, and every write
+// touches it twice.
+static constinit thread_local uintptr_t t_LogWritingDepth = 0;
 
 // Set once the uninitialised notice has been printed; never cleared. The exchange makes
 // the notice appear once per module even when two threads write the first message.
@@ -51,11 +53,8 @@ static void LogSetIndentation(uintptr_t level)
 class CLogWritingScope
 {
 public:
-    CLogWritingScope() : m_Depth(TLS_GLOBAL_GET_UINTPTR(g_log_writing))
-    {
-        TLS_GLOBAL_SET_UINTPTR(g_log_writing, m_Depth + 1);
-    }
-    ~CLogWritingScope() { TLS_GLOBAL_SET_UINTPTR(g_log_writing, m_Depth); }
+    CLogWritingScope() : m_Depth(t_LogWritingDepth) { t_LogWritingDepth = m_Depth + 1; }
+    ~CLogWritingScope() { t_LogWritingDepth = m_Depth; }
     CLogWritingScope(const CLogWritingScope&) = delete;
     CLogWritingScope& operator=(const CLogWritingScope&) = delete;
 
@@ -201,7 +200,7 @@ void LogShutdown()
         return;
     // A writer of this thread holds the context's mutex and unlocks it on its way out, so
     // the context cannot go while it is there.
-    const bool writing = TLS_GLOBAL_GET_UINTPTR(g_log_writing) != 0;
+    const bool writing = t_LogWritingDepth != 0;
     PLATFORM_ASSERT(!writing && "LogShutdown from inside the log's output path!");
     if (writing)
         return;
@@ -481,43 +480,54 @@ static void LogDebugPiece(const char* piece, size_t length)
     g_LogSeams.m_DebugOutput(copy);
 }
 
+// A piece of the line whose length is known when it is built.
+struct SLogPiece
+{
+    const char* m_Text;
+    size_t m_Length;
+};
+
 // One output's line, built once and written with one call, so that a flushed line costs a
 // single write. The debugger gets the same two pieces as before: the text, then the end
-// of the line. A line too long for the buffer (a very long file name) goes piece by piece.
-static void LogWriteLine(const SLogOutput& output, const char* prefix, const char* stamp,
-                         const SLogMessage* message)
+// of the line. A line too long for the buffer (a very long file name, or a long text that
+// a client's hook put in the record) goes piece by piece.
+static void LogWriteLine(const SLogOutput& output, SLogPiece prefix, SLogPiece stamp,
+                         const SLogMessage* message, size_t textLength)
 {
     // Prefix, stamp and text are copied (the text is formatted already, for the callback);
     // only the file and line go through the formatter.
     char line[4096];
-    size_t head = 0;
-    const auto append = [&](const char* piece) {
-        const size_t length = std::strlen(piece);
-        const size_t room = sizeof(line) - 1 - head;
-        const size_t copied = length < room ? length : room;
-        std::memcpy(line + head, piece, copied);
-        head += copied;
-        return copied == length;
-    };
-    bool whole = append(prefix);
+    static_assert(64 + 32 + 2 < sizeof(line), "the prefix and the stamp always fit");
+    std::memcpy(line, prefix.m_Text, prefix.m_Length);
+    size_t head = prefix.m_Length;
     if (output.m_PrintTime)
-        whole = append(stamp) && append(": ") && whole;
-    whole = append(message->m_Text) && whole;
-    int tail = -1;
-    if (whole && !output.m_PrintFileAndLine)
     {
-        line[head] = '\n';
-        tail = 1;
+        std::memcpy(line + head, stamp.m_Text, stamp.m_Length);
+        head += stamp.m_Length;
+        line[head++] = ':';
+        line[head++] = ' ';
     }
-    else if (whole)
-        tail = std::snprintf(line + head, sizeof(line) - head, " %s(%u)\n", message->m_File,
-                             static_cast<unsigned>(message->m_Line));
+    int tail = -1;
+    if (textLength < sizeof(line) - 1 - head)
+    {
+        std::memcpy(line + head, message->m_Text, textLength);
+        head += textLength;
+        if (!output.m_PrintFileAndLine)
+        {
+            line[head] = '\n';
+            tail = 1;
+        }
+        else
+            tail = std::snprintf(line + head, sizeof(line) - head, " %s(%u)\n", message->m_File,
+                                 static_cast<unsigned>(message->m_Line));
+    }
     if (tail < 0 || head + static_cast<size_t>(tail) >= sizeof(line))
     {
         if (output.m_PrintTime)
-            LogPrintToStream(output.m_Stream, "%s%s: %s", prefix, stamp, message->m_Text);
+            LogPrintToStream(output.m_Stream, "%s%s: %s", prefix.m_Text, stamp.m_Text,
+                             message->m_Text);
         else
-            LogPrintToStream(output.m_Stream, "%s%s", prefix, message->m_Text);
+            LogPrintToStream(output.m_Stream, "%s%s", prefix.m_Text, message->m_Text);
         if (output.m_PrintFileAndLine)
             LogPrintToStream(output.m_Stream, " %s(%u)\n", message->m_File,
                              static_cast<unsigned>(message->m_Line));
@@ -545,11 +555,14 @@ void LogOutputMessage(SLogMessage* message)
     else
         PLATFORM_ASSERT(false && "This is wrong!");
 
+    // The blanks come from a template of the longest prefix: a fixed-size copy.
+    static const char s_Blanks[64] = "                                   ";
+    static_assert(LOG_SEVERITY_FIELD + 1 + 2 * LOG_DEEPEST_LEVEL < sizeof(s_Blanks) - 1);
     char prefix[64];
+    std::memcpy(prefix, s_Blanks, sizeof(prefix));
     uint32_t level =
         message->m_Indentation < LOG_DEEPEST_LEVEL ? message->m_Indentation : LOG_DEEPEST_LEVEL;
     size_t length = LOG_SEVERITY_FIELD + 1 + 2 * level;
-    std::memset(prefix, ' ', length);
     prefix[length] = '\0';
     std::memcpy(prefix, word.m_Word, word.m_Length);
     size_t tag = 0;
@@ -565,23 +578,31 @@ void LogOutputMessage(SLogMessage* message)
     CScopedMutexLock lock(context->m_Mutex);
 
     char stamp[32] = "";
+    size_t stampLength = 0;
     uint64_t elapsed = static_cast<uint64_t>(message->m_ElapsedMs);
     if (context->m_Outputs[0].m_PrintTime || context->m_Outputs[1].m_PrintTime)
+    {
         std::snprintf(stamp, sizeof(stamp), "%3d.%03d",
                       static_cast<int32_t>(static_cast<uint32_t>(elapsed / 1000)),
                       static_cast<int32_t>(static_cast<uint32_t>(elapsed % 1000)));
+        stampLength = std::strlen(stamp);
+    }
 
     if (message->m_Passed)
     {
-        CLogString key(message->m_Channel, false); // borrows: the lookup allocates nothing
-        const ELogSeverity* channelSeverity = context->m_ChannelSeverities.Find(key);
+        // The key borrows the channel's text: the lookup allocates nothing.
+        const ELogSeverity* channelSeverity =
+            context->m_ChannelSeverities.Size() != 0
+                ? context->m_ChannelSeverities.Find(CLogString(message->m_Channel, false))
+                : nullptr;
+        const size_t textLength = std::strlen(message->m_Text);
         for (const SLogOutput& output : context->m_Outputs)
         {
             ELogSeverity threshold =
                 channelSeverity != nullptr ? *channelSeverity : output.m_Severity;
             if (threshold < severity || output.m_Stream == nullptr)
                 continue;
-            LogWriteLine(output, prefix, stamp, message);
+            LogWriteLine(output, {prefix, length}, {stamp, stampLength}, message, textLength);
             std::fflush(output.m_Stream);
         }
     }
