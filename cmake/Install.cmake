@@ -11,8 +11,8 @@ install(TARGETS platform profilercontext profilerkit EXPORT profilercontextTarge
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    PATTERN "os.h" EXCLUDE)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/ ${CMAKE_SOURCE_DIR}/${PC_OS_DIR}/include/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} PATTERN "os.h" EXCLUDE)
 install(EXPORT profilercontextTargets NAMESPACE profilercontext::
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/profilercontext)
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/profilercontextConfig.cmake.in

@@ -1,7 +1,7 @@
 // The mutex, semaphore and condition variable on POSIX: a recursive pthread mutex in the
 // ThreadMutex storage (matching the critical section's recursion for its owner), an unnamed
 // sem_t and a pthread_cond_t waiting on the bound mutex. Per-OS; ThreadMutexCreate is
-// portable (common/thread/mutex.cpp).
+// portable (common/thread/mutex.cpp), lock and unlock are inline (platform/mutex_os.h).
 #include "common/thread/mutex.h"
 
 #include <cerrno>
@@ -43,21 +43,9 @@ void ThreadMutexDestroy(ThreadMutex* mutex)
         ::operator delete(mutex);
 }
 
-void ThreadMutexLock(ThreadMutex* mutex)
-{
-    int result = pthread_mutex_lock(OsMutex(mutex));
-    PLATFORM_ASSERT(result == 0);
-}
-
 bool ThreadMutexTryLock(ThreadMutex* mutex)
 {
     return pthread_mutex_trylock(OsMutex(mutex)) == 0;
-}
-
-void ThreadMutexUnlock(ThreadMutex* mutex)
-{
-    int result = pthread_mutex_unlock(OsMutex(mutex));
-    PLATFORM_ASSERT(result == 0);
 }
 
 // ---- semaphore ----

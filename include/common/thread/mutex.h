@@ -16,9 +16,11 @@ struct ThreadMutex
 ThreadMutex* ThreadMutexCreate();
 ThreadMutex* ThreadMutexInit(ThreadMutex* mutex);
 void ThreadMutexDestroy(ThreadMutex* mutex);
-void ThreadMutexLock(ThreadMutex* mutex);
 bool ThreadMutexTryLock(ThreadMutex* mutex); // also true when the caller holds it already
-void ThreadMutexUnlock(ThreadMutex* mutex);
+
+// ThreadMutexLock and ThreadMutexUnlock: each OS's header declares or defines them (inline
+// where that needs no more of the OS's interface than a C library header).
+#include "platform/mutex_os.h"
 
 // Locks for one scope and unlocks on every way out, exception unwinding included.
 // The mutex must not be null.
