@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "common/debug/assert.h"
 #include "common/debug/log_context.h"
@@ -441,14 +442,23 @@ struct SLogSeverityWord
     size_t m_Length;
 };
 
+// Each word is padded with blanks to 8 characters, so that it is copied with a fixed size.
+static const size_t LOG_WORD_PADDED = 8;
 static const SLogSeverityWord s_SeverityWords[] = {
-    {"", 0}, {"ASSERT:", 7}, {"ERROR:", 6}, {"WARNING:", 8}, {"INFO:", 5}, {"VERBOSE:", 8},
+    {"        ", 0}, {"ASSERT: ", 7}, {"ERROR:  ", 6},
+    {"WARNING:", 8}, {"INFO:   ", 5}, {"VERBOSE:", 8},
 };
+static_assert(ARRAY_LENGTH(s_SeverityWords) == E_LOG_VERBOSE + 1, "one word per severity");
 
-// The severity field is 24 columns, then one blank, then two blanks per level up to 5.
+// The severity field is 24 columns, then one blank, then two blanks per level up to 5. The
+// prefix is built from a template of the longest one, with fixed-size copies.
 static const size_t LOG_SEVERITY_FIELD = 24;
 static const size_t LOG_CHANNEL_TAG = 15;
 static const uint32_t LOG_DEEPEST_LEVEL = 5;
+static const size_t LOG_PREFIX_SIZE = 64;
+static constexpr char s_Blanks[LOG_PREFIX_SIZE] = "                                   ";
+static_assert(std::char_traits<char>::length(s_Blanks) ==
+              LOG_SEVERITY_FIELD + 1 + 2 * LOG_DEEPEST_LEVEL);
 
 void LogPrintToStream(FILE* stream, const char* format, ...)
 {
@@ -497,8 +507,8 @@ static void LogWriteLine(const SLogOutput& output, SLogPiece prefix, SLogPiece s
     // Prefix, stamp and text are copied (the text is formatted already, for the callback);
     // only the file and line go through the formatter.
     char line[4096];
-    static_assert(64 + 32 + 2 < sizeof(line), "the prefix and the stamp always fit");
-    std::memcpy(line, prefix.m_Text, prefix.m_Length);
+    static_assert(LOG_PREFIX_SIZE + 32 + 2 < sizeof(line), "the prefix and the stamp always fit");
+    std::memcpy(line, prefix.m_Text, LOG_PREFIX_SIZE); // a fixed size: the rest is overwritten
     size_t head = prefix.m_Length;
     if (output.m_PrintTime)
     {
@@ -555,16 +565,13 @@ void LogOutputMessage(SLogMessage* message)
     else
         PLATFORM_ASSERT(false && "This is wrong!");
 
-    // The blanks come from a template of the longest prefix: a fixed-size copy.
-    static const char s_Blanks[64] = "                                   ";
-    static_assert(LOG_SEVERITY_FIELD + 1 + 2 * LOG_DEEPEST_LEVEL < sizeof(s_Blanks) - 1);
-    char prefix[64];
+    char prefix[LOG_PREFIX_SIZE];
     std::memcpy(prefix, s_Blanks, sizeof(prefix));
     uint32_t level =
         message->m_Indentation < LOG_DEEPEST_LEVEL ? message->m_Indentation : LOG_DEEPEST_LEVEL;
     size_t length = LOG_SEVERITY_FIELD + 1 + 2 * level;
     prefix[length] = '\0';
-    std::memcpy(prefix, word.m_Word, word.m_Length);
+    std::memcpy(prefix, word.m_Word, LOG_WORD_PADDED);
     size_t tag = 0;
     while (tag < LOG_CHANNEL_TAG && message->m_Channel[tag] != '\0')
     {
