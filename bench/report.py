@@ -61,6 +61,24 @@ ABSOLUTE = ["BM_TwoCounterReads", "BM_TimedScopeUnderThreshold", "BM_TimedScopeO
             "BM_RegisterScope4096Names", "BM_ModuleLoadUnload1000"]
 
 
+def instructions_per_line(config, name):
+    """Instructions of one log writer per line, from its callgrind profile: the benchmark
+    function's inclusive cost over the number of fflush calls (one per line in all three)."""
+    path = results_dir / f"{config}-callgrind-{name}.out"
+    if not path.exists():
+        return None
+    lines, cost, flushes = path.read_text().splitlines(), 0, 0
+    for i, line in enumerate(lines[:-2]):
+        if not line.startswith("cfn=") or not lines[i + 1].startswith("calls="):
+            continue
+        calls, inclusive = int(lines[i + 1].split()[0][6:]), int(lines[i + 2].split()[1])
+        if line[4:] == "fflush":
+            flushes += calls
+        elif f"::{name}(benchmark::State&)" in line:
+            cost += inclusive
+    return cost / flushes if flushes else None
+
+
 def verdict(value, how, goal):
     ok = value <= goal if how == "time" else value >= goal
     return "met" if ok else "**missed**"
@@ -93,6 +111,14 @@ for config in configs:
             value = a["items_per_second"] / b["items_per_second"]
         sign = "≤" if how == "time" else "≥"
         lines.append(f"| {area} | {name} ({fmt_ns(ns(a))} vs {fmt_ns(ns(b))}) | {value:.2f} | {sign} {goal} | {verdict(value, how, goal)} |")
+    counts = {name: instructions_per_line(config, name)
+              for name in ("BM_Log", "BM_Spdlog", "BM_FprintfFflush")}
+    if all(counts.values()):
+        floor = counts["BM_FprintfFflush"]
+        lines += ["", "| log writer, one thread | instructions per line (callgrind) | / floor |",
+                  "|---|---|---|"]
+        for name, label in (("BM_Log", "log"), ("BM_Spdlog", "spdlog"), ("BM_FprintfFflush", "fprintf + fflush floor")):
+            lines.append(f"| {label} | {counts[name]:.0f} | {counts[name] / floor:.2f} |")
     lines += ["", "| absolute | median |", "|---|---|"]
     for name in ABSOLUTE:
         if name in medians:

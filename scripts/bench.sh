@@ -13,8 +13,19 @@ for preset in linux-x64-release linux-x86-release; do
         [ -x "$bench" ] || continue
         name=$(basename "$bench")
         echo "== $preset $name"
-        "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+        "$bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+            --benchmark_report_aggregates_only=true \
             --benchmark_out="$out/$preset-$name.json" --benchmark_out_format=json >/dev/null
+    done
+done
+# The log's three writers once more under callgrind: instructions per line, a measure that
+# the machine's other load does not move.
+for preset in linux-x64-release linux-x86-release; do
+    for name in BM_Log BM_Spdlog BM_FprintfFflush; do
+        valgrind --tool=callgrind --compress-strings=no --compress-pos=no \
+            --callgrind-out-file="$out/$preset-callgrind-$name.out" \
+            build/"$preset"/bin/bench_log --benchmark_filter="^$name/real_time/threads:1\$" \
+            --benchmark_min_time=0.05 >/dev/null 2>&1
     done
 done
 python3 bench/report.py "$out" docs/performance.md
