@@ -20,23 +20,22 @@ struct SInput
     uint8_t Byte() { return m_Size ? (--m_Size, *m_Data++) : 0; }
     uint32_t Word()
     {
-        uint32_t w = 0;
+        uint32_t word = 0;
         for (int i = 0; i < 4; ++i)
-            w = w << 8 | Byte();
-        return w;
+            word = word << 8 | Byte();
+        return word;
     }
     // A length byte, then that many bytes without zeros; 250 and up repeats one byte
     // 300 to 1800 times, past every cut the log makes.
     std::string Text()
     {
         const uint8_t length = Byte();
-        std::string text;
         if (length >= 250)
-            text.assign(size_t(length - 249) * 300, char(Byte() | 1));
-        else
-            for (uint8_t i = 0; i < length && m_Size; ++i)
-                if (const uint8_t c = Byte())
-                    text += char(c);
+            return std::string(size_t(length - 249) * 300, char(Byte() | 1));
+        std::string text;
+        for (uint8_t i = 0; i < length && m_Size; ++i)
+            if (const uint8_t c = Byte())
+                text += char(c);
         return text;
     }
 };
