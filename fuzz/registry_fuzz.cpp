@@ -4,10 +4,6 @@
 // every step; one operation moves the rest of the input to a real new thread. The caller's
 // buffers (scope table, module records) are exact-size heap blocks, so the address
 // sanitizer's guard bytes catch any access outside them. Linux.
-#include <bit>
-#include <cstring>
-#include <set>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,7 +28,7 @@ SAllocator g_Allocator = {[](SAllocator*, uint32_t size, uint32_t) {
 const std::string kNames[] = {"A", "s19161", "s53632", "Render",
                               "",  "A ",     "Audio",  std::string(300, 'x')};
 SProfilerContext& g_Ctx = *GetProfiler();
-ThreadMutex g_Lock;
+ThreadMutex* const g_Lock = ThreadMutexCreate();
 int32_t g_Slots[8];
 std::vector<SProfilerScope> g_Table;
 struct SModule // a loaded module's records and its own copies of their texts
@@ -41,62 +37,37 @@ struct SModule // a loaded module's records and its own copies of their texts
     std::vector<std::string> m_Texts;
 } g_Modules[PROFILER_MAX_MODULES + 4];
 
-// A registration, checked against what its slot and the table held before.
-void Register(int32_t* slot, const char* name, float ms)
-{
-    const int32_t before = *slot, count = g_Ctx.m_NumScopes;
-    bool known = false;
-    for (const SProfilerScope& scope : std::span(g_Ctx.m_Scopes, count))
-        known |= scope.m_NameHash == HashString(name);
-    const int32_t index = g_Ctx.RegisterScope(slot, name, ms);
-    if (g_Ctx.m_BigLock == nullptr || before >= 0)
-        Check(*slot == before && index == (before >= 0 ? before : PROFILER_SCOPE_NOT_READY));
-    else if (index == PROFILER_SCOPE_TABLE_FULL)
-        Check(*slot == before && !known && count == g_Ctx.m_NumScopeEntries);
-    else
-        Check(*slot == index && (known ? index < count : index == count) &&
-              g_Ctx.m_Scopes[index].m_Name == name);
-}
-
-bool RegisterRecord(SProfilerStaticScope* record, uint32_t)
-{
-    Register(&record->m_Index, record->m_Name, record->m_ThresholdMs);
-    return true;
-}
-
+// Invariants: counts within bounds, no buffer lost, one warning for a full table, the
+// caller's id within range, one descriptor per hash (a text freed too early fails in the
+// sanitizer), and every slot holding a descriptor of its name's hash. Once the context is
+// ready, a loaded module's records up to the first unnamed one are registered (unless the
+// table is full) and keep a named descriptor: unloading another module re-points it.
 void CheckInvariants()
 {
-    const int32_t scopes = g_Ctx.m_NumScopes;
-    const uint32_t threads = uint32_t(g_Ctx.m_NumThreads), self = g_Ctx.PeekThreadID();
-    Check(threads <= PROFILER_MAX_THREADS && g_Live == 2 * int(threads) && scopes >= 0 &&
+    const int32_t scopes = g_Ctx.m_NumScopes, threads = g_Ctx.m_NumThreads;
+    const uint32_t self = g_Ctx.PeekThreadID();
+    Check(threads <= PROFILER_MAX_THREADS && g_Live == 2 * threads &&
           scopes <= g_Ctx.m_NumScopeEntries && g_Warnings <= 1 &&
           g_Ctx.m_Flags == (g_Warnings ? PROFILER_FLAG_OUT_OF_SCOPES_WARNED : 0));
     Check(self == 0 || self == PROFILER_INVALID_THREAD_ID ||
-          self - g_Ctx.m_FirstThreadID < threads);
-    // One descriptor per hash, whatever the texts; reading a freed text fails in the sanitizer.
-    std::set<uint32_t> hashes;
-    for (const SProfilerScope& scope : std::span(g_Ctx.m_Scopes, scopes))
-        Check(hashes.insert(scope.m_NameHash).second &&
-              (scope.m_Name == nullptr || HashString(scope.m_Name) == scope.m_NameHash));
+          self - g_Ctx.m_FirstThreadID < uint32_t(threads));
+    const SProfilerScope* table = g_Ctx.m_Scopes;
+    for (int32_t v = 0; v < scopes; ++v)
+        for (int32_t w = 0; w <= v; ++w)
+            Check((table[w].m_NameHash == table[v].m_NameHash) == (w == v) &&
+                  (!table[v].m_Name || HashString(table[v].m_Name) == table[v].m_NameHash));
     auto holds = [&](int32_t slot, const char* name) {
-        return slot < scopes && (slot < 0 || g_Ctx.m_Scopes[slot].m_NameHash == HashString(name));
+        return slot < scopes && (slot < 0 || table[slot].m_NameHash == HashString(name));
     };
     for (int c = 0; c < 8; ++c)
         Check(holds(g_Slots[c], kNames[c].c_str()));
-    // Once the context is ready, a loaded module's records up to the first unnamed one are
-    // registered (unless the table is full) and keep a named descriptor: unloading another
-    // module re-points the name to a text that is still loaded.
     int loaded = 0;
     for (const SModule& module : g_Modules)
     {
         loaded += !module.m_Records.empty();
-        for (const SProfilerStaticScope& r : module.m_Records)
-        {
-            if (r.m_Name == nullptr)
-                break;
-            Check(r.m_Index < 0 ? !g_Ctx.m_BigLock || scopes == g_Ctx.m_NumScopeEntries
-                                : holds(r.m_Index, r.m_Name) && g_Ctx.m_Scopes[r.m_Index].m_Name);
-        }
+        for (auto r = module.m_Records.begin(); r != module.m_Records.end() && r->m_Name; ++r)
+            Check(r->m_Index < 0 ? !g_Ctx.m_BigLock || scopes == g_Ctx.m_NumScopeEntries
+                                 : holds(r->m_Index, r->m_Name) && table[r->m_Index].m_Name);
     }
     Check(g_Ctx.m_ProfilerNumLoadedModules == loaded);
 }
@@ -108,73 +79,54 @@ bool RunOperations(SInput& in)
 {
     while (in.m_Size > 0)
     {
-        const uint8_t op = in.Byte() % 11, arg = in.Byte();
+        const uint8_t op = in.Byte() % 7, arg = in.Byte();
         const char* text = kNames[arg % 8].c_str();
-        const uint32_t next = uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID);
+        uint32_t next = uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID);
         SModule& module = g_Modules[arg % std::size(g_Modules)];
-        SProfilerStaticScope stranger = {-1, 0.0f, "stranger"};
-        uint32_t id = 0;
-        SProfilerThread* record = nullptr;
         switch (op)
         {
-        case 0:
-            Check(g_Ctx.RegisterThread(text) == 0 || g_Ctx.PeekThreadID() == next);
+        case 0: // a call site: its thread's id (registering it), then its scope's index
+            Check(g_Ctx.GetThreadID() == g_Ctx.PeekThreadID());
+            g_Ctx.RegisterScope(&g_Slots[arg % 8], text, float(arg));
             break;
-        case 1: // the next id, or the failure value and no record
-            id = g_Ctx.CreateThreadData(text);
-            Check(id == (uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID) == next
-                             ? PROFILER_INVALID_THREAD_ID
-                             : next));
+        case 1: // another thread's record: the next id, or the failure value and no record
+            Check(g_Ctx.CreateThreadData(text) ==
+                  (uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID) == next
+                       ? PROFILER_INVALID_THREAD_ID
+                       : next));
             break;
-        case 2: // ids below the first create the caller's record
-            record = g_Ctx.GetThreadData(g_Ctx.m_FirstThreadID + arg % 40 - 2);
-            Check((!record || size_t(record - g_Ctx.m_Threads) < PROFILER_MAX_THREADS) &&
-                  g_Ctx.GetThreadID() == g_Ctx.PeekThreadID());
-            break;
-        case 3: // NaN, infinities and huge values among the thresholds
-            Register(&g_Slots[arg % 8], text, std::bit_cast<float>(in.Byte() * 0x01010101u));
-            break;
-        case 4: // load one to six records, possibly unnamed ones among them
+        case 2: // load one to eight records, the last maybe unnamed
             if (!module.m_Records.empty())
                 break;
-            module.m_Texts.resize(1 + in.Byte() % 6);
-            module.m_Records.resize(module.m_Texts.size());
-            for (size_t r = 0; r < module.m_Texts.size(); ++r)
-            {
-                const uint8_t pick = in.Byte();
-                module.m_Texts[r] = kNames[pick % 8];
-                module.m_Records[r] = {-1, float(pick % 9),
-                                       pick < 240 ? module.m_Texts[r].c_str() : nullptr};
-            }
-            id = uint32_t(g_Ctx.m_ProfilerNumLoadedModules);
-            g_Ctx.RegisterModule(&module.m_Records[0],
-                                 &module.m_Records[0] + module.m_Records.size());
-            if (id == PROFILER_MAX_MODULES)
+            module.m_Texts.assign(kNames + arg % 8, std::end(kNames));
+            module.m_Records.reserve(module.m_Texts.size());
+            for (const std::string& name : module.m_Texts)
+                module.m_Records.push_back({-1, 1.0f, name.c_str()});
+            module.m_Records.back().m_Name = arg & 0x80 ? nullptr : module.m_Records.back().m_Name;
+            next = uint32_t(g_Ctx.m_ProfilerNumLoadedModules);
+            g_Ctx.RegisterModule(&module.m_Records.front(), &module.m_Records.back() + 1);
+            if (next == PROFILER_MAX_MODULES)
                 module = {}; // refused: never loaded
             break;
-        case 5: // unload: the records and texts go away, so a kept pointer would dangle
-            g_Ctx.UnregisterModule(module.m_Records.empty() ? &stranger : &module.m_Records[0]);
+        case 3: // unload: the records and texts go away, so a kept pointer would dangle
+            g_Ctx.UnregisterModule(module.m_Records.data());
             module = {};
             break;
-        case 6: // the context becomes ready: the owner registers what is loaded
-            g_Ctx.m_BigLock = &g_Lock;
-            g_Ctx.ForEachModuleScope(&RegisterRecord, 0);
+        case 4: // the context becomes ready: the owner registers what is loaded
+            g_Ctx.m_BigLock = g_Lock;
+            g_Ctx.ForEachModuleScope(
+                [](SProfilerStaticScope* record, uint32_t) {
+                    g_Ctx.RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+                    return true;
+                },
+                0);
             break;
-        case 7:
+        case 5:
             g_FailIn = arg % 4;
-            break;
-        case 8: // a creation callback that tries a nested creation and registers a scope
-            g_Ctx.m_OnThreadCreated = +[](uint32_t, const char* name) {
-                Check(name && g_Ctx.CreateThreadData("nested") == PROFILER_INVALID_THREAD_ID);
-                Register(&g_Slots[0], kNames[0].c_str(), 1.0f);
-            };
-            break;
-        case 9:
-            g_Ctx.m_OnThreadCreated = nullptr;
             break;
         }
         CheckInvariants();
-        if (op == 10)
+        if (op == 6)
             return true;
     }
     return false;
@@ -182,35 +134,27 @@ bool RunOperations(SInput& in)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    AssertHandler = [](const char*, int, const char*) { return false; };
-    ThreadMutexInit(&g_Lock);
-    LogSetForward([](ELogSeverity severity, const char* channel, const char*, uint32_t, const char*,
-                     va_list) {
-        Check(severity == E_LOG_WARNING && std::strcmp(channel, "PROFILE") == 0);
-        return ++g_Warnings > 0;
-    });
-    return 0;
-}
-
+// Input: the capacities and the first thread id, then operations.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    for (const SProfilerThread& thread : std::span(g_Ctx.m_Threads, g_Ctx.m_NumThreads))
-        for (void* buffer : {thread.m_ScopeEntries, thread.m_ThreadEntries})
+    AssertHandler = [](const char*, int, const char*) { return false; };
+    LogSetForward([](ELogSeverity severity, const char* channel, const char*, uint32_t, const char*,
+                     va_list) {
+        Check(severity == E_LOG_WARNING && std::string(channel) == "PROFILE");
+        return ++g_Warnings > 0; // delivered
+    });
+    for (int32_t i = 0; i < g_Ctx.m_NumThreads; ++i)
+        for (void* buffer : {g_Ctx.m_Threads[i].m_ScopeEntries, g_Ctx.m_Threads[i].m_ThreadEntries})
             g_Allocator.m_Free(&g_Allocator, buffer);
-    std::memset(g_Ctx.m_Threads, 0, sizeof(g_Ctx.m_Threads));
-    std::fill(std::begin(g_Slots), std::end(g_Slots), -1);
     for (SModule& module : g_Modules)
         module = {};
+    std::fill(std::begin(g_Slots), std::end(g_Slots), -1);
     g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = g_Warnings = 0;
     g_Ctx.m_Flags = 0;
     g_Ctx.m_BigLock = nullptr;
-    g_Ctx.m_OnThreadCreated = nullptr;
-    g_Ctx.GetThreadName = [] { return kNames[7].c_str(); };
+    g_Ctx.m_ProfilerAllocator = &g_Allocator;
     g_FailIn = -1;
     SInput in = {data, size};
-    g_Ctx.m_ProfilerAllocator = &g_Allocator;
     g_Ctx.m_NumScopeEntries = in.Byte() % 12;
     g_Ctx.m_NumThreadEntries = in.Byte() % 4;
     g_Ctx.m_FirstThreadID = 1 + in.Byte();
