@@ -20,8 +20,8 @@ SAllocator g_Allocator = {
     [](SAllocator*, void* block) { --g_Live, std::free(block); }};
 
 // The model: the outputs and what they hold, the filters (text and mode; mode 2 is none and
-// passes), the channels' own thresholds, the level, and the callback's expected arguments
-// (severity, channel, file, text, verdict, line, level) while one is installed.
+// passes), the channels' own thresholds, the level, and while a callback is installed the
+// arguments it must see next (severity, channel, file, text, verdict, line, level).
 SLogOutput g_Outputs[2];
 std::string g_Written[2];
 std::pair<std::string, int> g_Filters[2];
@@ -31,38 +31,36 @@ bool g_Callback = false;
 using SCall = std::tuple<int, std::string, std::string, std::string, bool, uint32_t, uint32_t>;
 SCall g_Due;
 
-// One message, written here or by the log itself: the line of each output that takes it is
-// the severity word and channel in 25 columns, two blanks per level up to 5, the time
-// stamp, the text, the file and line, one newline.
-void Expect(int severity, const std::string& channel, const std::string& file, uint32_t line,
-            const std::string& text, bool write = true)
+// Writes one message: the line of each output that takes it is the severity word and the
+// channel in 25 columns, two blanks per level up to 5, the time stamp, the text, the file
+// and line, one newline.
+void Write(int severity, const std::string& channel, const std::string& file, uint32_t line,
+           const std::string& text)
 {
-    auto passes = [](const std::string& subject, const std::pair<std::string, int>& filter) {
-        return filter.second == 2 ||
-               (subject.find(filter.first) != std::string::npos) != filter.second;
-    };
-    const bool passed =
-        severity != E_LOG_VERBOSE || (passes(file, g_Filters[0]) && passes(channel, g_Filters[1]));
-    g_Due = g_Callback ? SCall{severity, channel, file, text.substr(0, 1023), passed, line, g_Level}
-                       : SCall{};
+    bool passed = true;
+    for (const int f : {0, 1})
+        passed &= g_Filters[f].second == 2 || ((f ? channel : file).find(g_Filters[f].first) !=
+                                               std::string::npos) != g_Filters[f].second;
+    passed |= severity != E_LOG_VERBOSE;
+    if (g_Callback)
+        g_Due = {severity, channel, file, text.substr(0, 1023), passed, line, g_Level};
     static const char* const kWords[] = {"", "ASSERT:", "ERROR:", "WARNING:", "INFO:", "VERBOSE:"};
     std::string head =
         kWords[severity >= 1 && severity <= 5 ? severity : 0] + channel.substr(0, 15) + ":";
     head.resize(25 + 2 * std::min(g_Level, 5u), ' ');
+    const std::string where = " " + file + "(" + std::to_string(line) + ")";
     const auto entry = g_Channels.find(channel);
     for (const int o : {0, 1})
         if (passed && g_Outputs[o].m_Stream &&
             (entry != g_Channels.end() ? entry->second : g_Outputs[o].m_Severity) >= severity)
-            g_Written[o] +=
-                head + (g_Outputs[o].m_PrintTime ? "  0.000: " : "") + text.substr(0, 1023) +
-                (g_Outputs[o].m_PrintFileAndLine ? " " + file + "(" + std::to_string(line) + ")"
-                                                 : "") +
-                "\n";
-    if (write)
-        LogWrite(ELogSeverity(severity), channel.c_str(), file.c_str(), line, "%s", text.c_str());
+            g_Written[o] += head + (g_Outputs[o].m_PrintTime ? "  0.000: " : "") +
+                            text.substr(0, 1023) + (g_Outputs[o].m_PrintFileAndLine ? where : "") +
+                            "\n";
+    LogWrite(ELogSeverity(severity), channel.c_str(), file.c_str(), line, "%s", text.c_str());
+    Check(g_Due == SCall());
 }
 
-// Called once per message, the log's own warnings included, which are not modelled.
+// Must be called once per message; the log's own warnings (of cut filters) are not modelled.
 bool Callback(ELogSeverity severity, const char* channel, const char* file, const char* text,
               bool passed, uint32_t line, uint32_t level, int64_t, void*)
 {
@@ -80,6 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     AssertHandler = [](const char*, int, const char*) { return false; };
     g_LogSeams.m_CounterNow = [] { return int64_t(0); }; // every time stamp at 0 ms
     SInput in = {data, size};
+    auto text = [&in] { // a length and a character; lengths from 250 give 300 to 1800 of them
+        const size_t length = in.Byte();
+        return std::string(length < 250 ? length : (length - 249) * 300, char(in.Byte() | 1));
+    };
     char* buffers[2];
     size_t sizes[2];
     SLogInitParams params;
@@ -95,18 +97,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     LogInit(params);
     LogSetChannelSeverity("LOGGER", E_LOG_NONE); // the warnings of cut filters stay unwritten
+    g_Callback = config & 0x40;
+    LogSetCallback(g_Callback ? &Callback : nullptr, nullptr);
     g_Channels = {{"LOGGER", E_LOG_NONE}};
     g_Filters[0] = g_Filters[1] = {};
     g_Level = 0;
-    g_Callback = false;
     while (in.m_Size > 0)
     {
         const uint8_t op = in.Byte(), arg = in.Byte();
-        const std::string texts[3] = {in.Text(), in.Text(), in.Text()};
-        switch (op % 6)
+        const std::string texts[3] = {text(), text(), text()};
+        switch (op % 5)
         {
         case 0: // a message, maybe verbose and filtered out, or of no valid severity
-            Expect(int(arg % 8) - 1, texts[0], texts[1], op, texts[2]);
+            Write(int(arg % 8) - 1, texts[0], texts[1], op, texts[2]);
             break;
         case 1: // a channel's own threshold on both outputs
             g_Channels[texts[0]] = int(arg % 9) - 1;
@@ -124,19 +127,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             LogSetFilters(arg & 16 ? nullptr : texts[0].c_str(), ELogFilterMode(arg % 3),
                           arg & 32 ? nullptr : texts[1].c_str(), ELogFilterMode((arg >> 2) % 3));
             break;
-        case 4: // a scope line at the current level, one level deeper, then up to two back
-            Expect(E_LOG_WARNING, "SCOPE", "s.cpp", 3, texts[0], false);
-            CLogScope(E_LOG_WARNING, "SCOPE", "s.cpp", 3, "%s", texts[0].c_str());
-            g_Level += 1 - arg % 3;
-            for (int i = 0; i < arg % 3; ++i)
-                LogUnindent();
-            break;
-        case 5:
-            g_Callback = arg & 1;
-            LogSetCallback(g_Callback ? &Callback : nullptr, nullptr);
+        case 4: // a level deeper or back; at 0 the level wraps and shows as the deepest
+            arg & 1 ? LogIndent() : LogUnindent();
+            g_Level += arg & 1 ? 1 : -1;
             break;
         }
-        Check(g_Due == SCall());
     }
     LogShutdown();
     Check(g_Live == 0);

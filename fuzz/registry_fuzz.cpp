@@ -23,13 +23,12 @@ SAllocator g_Allocator = {[](SAllocator*, uint32_t size, uint32_t) {
                           },
                           [](SAllocator*, void* block) { --g_Live, std::free(block); }};
 
-// Static texts of the callers: a hash collision (s19161, s53632), names that differ only in
-// a trailing blank, the empty name and one longer than a thread name.
+// The modules' texts: a hash collision (s19161, s53632), names that differ only in a
+// trailing blank, the empty name and one longer than a thread name (for GetThreadName).
 const std::string kNames[] = {"A", "s19161", "s53632", "Render",
                               "",  "A ",     "Audio",  std::string(300, 'x')};
 SProfilerContext& g_Ctx = *GetProfiler();
 ThreadMutex* const g_Lock = ThreadMutexCreate();
-int32_t g_Slots[8];
 std::vector<SProfilerScope> g_Table;
 struct SModule // a loaded module's records and its own copies of their texts
 {
@@ -37,11 +36,17 @@ struct SModule // a loaded module's records and its own copies of their texts
     std::vector<std::string> m_Texts;
 } g_Modules[PROFILER_MAX_MODULES + 4];
 
-// Invariants: counts within bounds, no buffer lost, one warning for a full table, the
-// caller's id within range, one descriptor per hash (a text freed too early fails in the
-// sanitizer), and every slot holding a descriptor of its name's hash. Once the context is
-// ready, a loaded module's records up to the first unnamed one are registered (unless the
-// table is full) and keep a named descriptor: unloading another module re-points it.
+bool RegisterRecord(SProfilerStaticScope* record, uint32_t)
+{
+    g_Ctx.RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+    return true;
+}
+
+// Counts within bounds, no buffer lost, one warning (as the profiler's) for a full table,
+// the caller's id within range, one descriptor per hash (reading a text freed too early
+// fails in the sanitizer). Once the context is ready, a loaded module's records up to the
+// first unnamed one hold the index of their hash (unless the table is full), whose name
+// stays set: unloading another module re-points it to a text that is still loaded.
 void CheckInvariants()
 {
     const int32_t scopes = g_Ctx.m_NumScopes, threads = g_Ctx.m_NumThreads;
@@ -56,18 +61,14 @@ void CheckInvariants()
         for (int32_t w = 0; w <= v; ++w)
             Check((table[w].m_NameHash == table[v].m_NameHash) == (w == v) &&
                   (!table[v].m_Name || HashString(table[v].m_Name) == table[v].m_NameHash));
-    auto holds = [&](int32_t slot, const char* name) {
-        return slot < scopes && (slot < 0 || table[slot].m_NameHash == HashString(name));
-    };
-    for (int c = 0; c < 8; ++c)
-        Check(holds(g_Slots[c], kNames[c].c_str()));
     int loaded = 0;
     for (const SModule& module : g_Modules)
     {
         loaded += !module.m_Records.empty();
         for (auto r = module.m_Records.begin(); r != module.m_Records.end() && r->m_Name; ++r)
             Check(r->m_Index < 0 ? !g_Ctx.m_BigLock || scopes == g_Ctx.m_NumScopeEntries
-                                 : holds(r->m_Index, r->m_Name) && table[r->m_Index].m_Name);
+                                 : r->m_Index < scopes && table[r->m_Index].m_Name &&
+                                       table[r->m_Index].m_NameHash == HashString(r->m_Name));
     }
     Check(g_Ctx.m_ProfilerNumLoadedModules == loaded);
 }
@@ -79,54 +80,43 @@ bool RunOperations(SInput& in)
 {
     while (in.m_Size > 0)
     {
-        const uint8_t op = in.Byte() % 7, arg = in.Byte();
-        const char* text = kNames[arg % 8].c_str();
-        uint32_t next = uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID);
+        const uint8_t op = in.Byte() % 6, arg = in.Byte();
+        const uint32_t next = uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID);
+        const int32_t modules = g_Ctx.m_ProfilerNumLoadedModules;
         SModule& module = g_Modules[arg % std::size(g_Modules)];
         switch (op)
         {
-        case 0: // a call site: its thread's id (registering it), then its scope's index
-            Check(g_Ctx.GetThreadID() == g_Ctx.PeekThreadID());
-            g_Ctx.RegisterScope(&g_Slots[arg % 8], text, float(arg));
+        case 0: // the thread's id, a new record's being the next
+            Check(g_Ctx.GetThreadID() == g_Ctx.PeekThreadID() &&
+                  (uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID) == next ||
+                   g_Ctx.PeekThreadID() == next));
             break;
-        case 1: // another thread's record: the next id, or the failure value and no record
-            Check(g_Ctx.CreateThreadData(text) ==
-                  (uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID) == next
-                       ? PROFILER_INVALID_THREAD_ID
-                       : next));
-            break;
-        case 2: // load one to eight records, the last maybe unnamed
+        case 1: // load a module of one to eight records, the last maybe unnamed
             if (!module.m_Records.empty())
                 break;
             module.m_Texts.assign(kNames + arg % 8, std::end(kNames));
-            module.m_Records.reserve(module.m_Texts.size());
+            module.m_Records.reserve(module.m_Texts.size()); // exact size
             for (const std::string& name : module.m_Texts)
                 module.m_Records.push_back({-1, 1.0f, name.c_str()});
             module.m_Records.back().m_Name = arg & 0x80 ? nullptr : module.m_Records.back().m_Name;
-            next = uint32_t(g_Ctx.m_ProfilerNumLoadedModules);
             g_Ctx.RegisterModule(&module.m_Records.front(), &module.m_Records.back() + 1);
-            if (next == PROFILER_MAX_MODULES)
+            if (modules == PROFILER_MAX_MODULES)
                 module = {}; // refused: never loaded
             break;
-        case 3: // unload: the records and texts go away, so a kept pointer would dangle
+        case 2: // unload (or an unknown module): the records and texts go away
             g_Ctx.UnregisterModule(module.m_Records.data());
             module = {};
             break;
-        case 4: // the context becomes ready: the owner registers what is loaded
+        case 3: // the context becomes ready: the owner registers what is loaded
             g_Ctx.m_BigLock = g_Lock;
-            g_Ctx.ForEachModuleScope(
-                [](SProfilerStaticScope* record, uint32_t) {
-                    g_Ctx.RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
-                    return true;
-                },
-                0);
+            g_Ctx.ForEachModuleScope(&RegisterRecord, 0);
             break;
-        case 5:
+        case 4:
             g_FailIn = arg % 4;
             break;
         }
         CheckInvariants();
-        if (op == 6)
+        if (op == 5)
             return true;
     }
     return false;
@@ -148,11 +138,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             g_Allocator.m_Free(&g_Allocator, buffer);
     for (SModule& module : g_Modules)
         module = {};
-    std::fill(std::begin(g_Slots), std::end(g_Slots), -1);
     g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = g_Warnings = 0;
     g_Ctx.m_Flags = 0;
     g_Ctx.m_BigLock = nullptr;
     g_Ctx.m_ProfilerAllocator = &g_Allocator;
+    g_Ctx.GetThreadName = [] { return kNames[7].c_str(); };
     g_FailIn = -1;
     SInput in = {data, size};
     g_Ctx.m_NumScopeEntries = in.Byte() % 12;
