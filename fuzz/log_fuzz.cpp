@@ -11,31 +11,23 @@
 #include "common/debug/log_context.h"
 #include "fuzz_input.h"
 
-namespace
-{
-
-int g_Live = 0; // blocks held
-SAllocator g_Allocator = {
-    [](SAllocator*, uint32_t size, uint32_t) { return ++g_Live, std::malloc(size); },
-    [](SAllocator*, void* block) { --g_Live, std::free(block); }};
-
 // The model: the outputs and what they hold, the filters (text and mode; mode 2 is none and
 // passes), the channels' own thresholds, the level, and while a callback is installed the
 // arguments it must see next (severity, channel, file, text, verdict, line, level).
-SLogOutput g_Outputs[2];
-std::string g_Written[2];
-std::pair<std::string, int> g_Filters[2];
-std::map<std::string, int> g_Channels;
-uint32_t g_Level = 0;
-bool g_Callback = false;
+static SLogOutput g_Outputs[2];
+static std::string g_Written[2];
+static std::pair<std::string, int> g_Filters[2];
+static std::map<std::string, int> g_Channels;
+static uint32_t g_Level = 0;
+static bool g_Callback = false;
 using SCall = std::tuple<int, std::string, std::string, std::string, bool, uint32_t, uint32_t>;
-SCall g_Due;
+static SCall g_Due;
 
 // Writes one message: the line of each output that takes it is the severity word and the
 // channel in 25 columns, two blanks per level up to 5, the time stamp, the text, the file
 // and line, one newline.
-void Write(int severity, const std::string& channel, const std::string& file, uint32_t line,
-           const std::string& text)
+static void Write(int severity, const std::string& channel, const std::string& file, uint32_t line,
+                  const std::string& text)
 {
     bool passed = true;
     for (const int f : {0, 1})
@@ -61,16 +53,14 @@ void Write(int severity, const std::string& channel, const std::string& file, ui
 }
 
 // Must be called once per message; the log's own warnings (of cut filters) are not modelled.
-bool Callback(ELogSeverity severity, const char* channel, const char* file, const char* text,
-              bool passed, uint32_t line, uint32_t level, int64_t, void*)
+static bool Callback(ELogSeverity severity, const char* channel, const char* file, const char* text,
+                     bool passed, uint32_t line, uint32_t level, int64_t, void*)
 {
     Check(std::string(channel) == "LOGGER" ||
           std::exchange(g_Due, SCall()) ==
               SCall{severity, channel, file, text, passed, line, level});
     return true;
 }
-
-} // namespace
 
 // Input: the outputs' settings in two bytes, then operations.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -14,47 +14,35 @@
 #include "fuzz_input.h"
 #include "profile/profilercontext.h"
 
-namespace
-{
-
-int g_FailIn = -1, g_Live = 0; // the allocation that fails; blocks held
-SAllocator g_Allocator = {[](SAllocator*, uint32_t size, uint32_t) {
-                              return g_FailIn-- == 0 ? nullptr : (++g_Live, std::malloc(size));
-                          },
-                          [](SAllocator*, void* block) { --g_Live, std::free(block); }};
-
 // The modules' texts: a hash collision (s19161, s53632), names that differ only in a
 // trailing blank, the empty name and a long one.
-const std::string kNames[] = {"A", "s19161", "s53632", "Render",
-                              "",  "A ",     "Audio",  std::string(300, 'x')};
-SProfilerContext& g_Ctx = *GetProfiler();
-ThreadMutex* const g_Lock = ThreadMutexCreate();
-std::vector<SProfilerScope> g_Table;
+static const std::string kNames[] = {"A", "s19161", "s53632", "Render",
+                                     "",  "A ",     "Audio",  std::string(300, 'x')};
+static SProfilerContext& g_Ctx = *GetProfiler();
+static ThreadMutex* const g_Lock = ThreadMutexCreate();
+static std::vector<SProfilerScope> g_Table;
 struct SModule // a loaded module's records and its own copies of their texts
 {
     std::vector<SProfilerStaticScope> m_Records;
     std::vector<std::string> m_Texts;
-} g_Modules[PROFILER_MAX_MODULES + 4];
+};
+static SModule g_Modules[PROFILER_MAX_MODULES + 4];
 
-bool RegisterRecord(SProfilerStaticScope* record, uint32_t)
+static bool RegisterRecord(SProfilerStaticScope* record, uint32_t)
 {
     g_Ctx.RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
     return true;
 }
 
-// Counts within bounds, no buffer lost, the caller's id within range, one descriptor per hash
-// (reading a text freed too early fails in the sanitizer). Once the context is ready, a loaded
-// module's records up to the first unnamed one hold the index of their hash (unless the table is
-// full), whose name stays set: unloading another module re-points it to a text that is still
-// loaded.
-void CheckInvariants()
+// Counts within bounds, no buffer lost, one descriptor per hash (reading a text freed too
+// early fails in the sanitizer). Once the context is ready, a loaded module's records up to
+// the first unnamed one hold the index of their hash (unless the table is full), whose name
+// stays set: unloading another module re-points it to a text that is still loaded.
+static void CheckInvariants()
 {
     const int32_t scopes = g_Ctx.m_NumScopes, threads = g_Ctx.m_NumThreads;
-    const uint32_t self = g_Ctx.PeekThreadID();
     Check(threads <= PROFILER_MAX_THREADS && g_Live == 2 * threads &&
           scopes <= g_Ctx.m_NumScopeEntries);
-    Check(self == 0 || self == PROFILER_INVALID_THREAD_ID ||
-          self - g_Ctx.m_FirstThreadID < uint32_t(threads));
     const SProfilerScope* table = g_Ctx.m_Scopes;
     for (int32_t v = 0; v < scopes; ++v)
         for (int32_t w = 0; w <= v; ++w)
@@ -75,7 +63,7 @@ void CheckInvariants()
 // Operations on the calling thread until the input ends (false) or asks for another thread
 // (true): the library keeps its own thread-local copy of the id, so only a new thread
 // starts unregistered.
-bool RunOperations(SInput& in)
+static bool RunOperations(SInput& in)
 {
     while (in.m_Size > 0)
     {
@@ -85,7 +73,7 @@ bool RunOperations(SInput& in)
         SModule& module = g_Modules[arg % std::size(g_Modules)];
         switch (op)
         {
-        case 0: // the thread's id, a new record's being the next
+        case 0: // the thread's id; a new record's is the next, so ids stay in range and unique
             Check(g_Ctx.GetThreadID() == g_Ctx.PeekThreadID() &&
                   (uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID) == next ||
                    g_Ctx.PeekThreadID() == next));
@@ -120,8 +108,6 @@ bool RunOperations(SInput& in)
     }
     return false;
 }
-
-} // namespace
 
 // Input: the capacities and the first thread id, then operations.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
