@@ -4,6 +4,7 @@
 // every step; one operation moves the rest of the input to a real new thread. The caller's
 // buffers (scope table, module records) are exact-size heap blocks, so the address
 // sanitizer's guard bytes catch any access outside them. Linux.
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,8 +37,8 @@ static bool RegisterRecord(SProfilerStaticScope* record, uint32_t)
 
 // Counts within bounds, no buffer lost, one descriptor per hash (reading a text freed too
 // early fails in the sanitizer). Once the context is ready, a loaded module's records up to
-// the first unnamed one hold the index of their hash (unless the table is full), whose name
-// stays set: unloading another module re-points it to a text that is still loaded.
+// the first unnamed one hold the index of their hash (unless the table is full and the hash
+// new), whose name stays set: unloading another module re-points it to a text still loaded.
 static void CheckInvariants()
 {
     const int32_t scopes = g_Ctx.m_NumScopes, threads = g_Ctx.m_NumThreads;
@@ -48,14 +49,19 @@ static void CheckInvariants()
         for (int32_t w = 0; w <= v; ++w)
             Check((table[w].m_NameHash == table[v].m_NameHash) == (w == v) &&
                   (!table[v].m_Name || HashString(table[v].m_Name) == table[v].m_NameHash));
+    auto known = [&](const char* name) {
+        return std::any_of(table, table + scopes,
+                           [&](auto& s) { return s.m_NameHash == HashString(name); });
+    };
     int loaded = 0;
     for (const SModule& module : g_Modules)
     {
         loaded += !module.m_Records.empty();
         for (auto r = module.m_Records.begin(); r != module.m_Records.end() && r->m_Name; ++r)
-            Check(r->m_Index < 0 ? !g_Ctx.m_BigLock || scopes == g_Ctx.m_NumScopeEntries
-                                 : r->m_Index < scopes && table[r->m_Index].m_Name &&
-                                       table[r->m_Index].m_NameHash == HashString(r->m_Name));
+            Check(r->m_Index < 0
+                      ? !g_Ctx.m_BigLock || (scopes == g_Ctx.m_NumScopeEntries && !known(r->m_Name))
+                      : r->m_Index < scopes && table[r->m_Index].m_Name &&
+                            table[r->m_Index].m_NameHash == HashString(r->m_Name));
     }
     Check(g_Ctx.m_ProfilerNumLoadedModules == loaded);
 }
