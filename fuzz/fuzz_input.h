@@ -1,42 +1,27 @@
-// What the fuzz targets share: the check that ends a run on a disagreement, and the reader
-// that turns the fuzzer's bytes into operations and arguments. Portable.
+// What the fuzz targets share: the check that ends a run on a disagreement, the reader that
+// turns the fuzzer's bytes into operations and arguments, and an allocator that counts the
+// blocks it holds and fails the allocation that a countdown reaches. Portable.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 
-inline void Check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
+#include "common/memory/allocator.h"
+
+inline constexpr auto Check = [](bool condition) { condition ? void() : std::abort(); };
 
 struct SInput
 {
     const uint8_t* m_Data;
     size_t m_Size;
     uint8_t Byte() { return m_Size ? (--m_Size, *m_Data++) : 0; }
-    uint32_t Word()
-    {
-        uint32_t w = 0;
-        for (int i = 0; i < 4; ++i)
-            w = w << 8 | Byte();
-        return w;
-    }
-    // A length byte, then that many bytes without zeros; 250 and up repeats one byte
-    // 300 to 1800 times, past every cut the log makes.
-    std::string Text()
-    {
-        const uint8_t length = Byte();
-        std::string text;
-        if (length >= 250)
-            text.assign(size_t(length - 249) * 300, char(Byte() | 1));
-        else
-            for (uint8_t i = 0; i < length && m_Size; ++i)
-                if (const uint8_t c = Byte())
-                    text += char(c);
-        return text;
-    }
 };
+
+inline int g_Live = 0, g_FailIn = -1; // blocks held; allocations left before one fails
+inline SAllocator g_Allocator = {[](SAllocator*, uint32_t size, uint32_t) {
+                                     return g_FailIn < 0 || g_FailIn-- > 0
+                                                ? (++g_Live, std::malloc(size))
+                                                : nullptr;
+                                 },
+                                 [](SAllocator*, void* block) { --g_Live, std::free(block); }};
