@@ -1,5 +1,5 @@
-// Test helpers: a recording assertion handler, a counting allocator that can fail on
-// demand, and bounded waiting.
+// Test helpers shared by every test executable: a recording assertion handler, a counting
+// allocator that can fail on demand, and bounded waiting. Portable.
 #pragma once
 
 #include <atomic>
@@ -27,12 +27,12 @@ public:
     CAssertRecorder();
     ~CAssertRecorder();
     std::vector<SAssertRecord> Records() const;
-    size_t Count() const;
+    size_t Count() const { return Records().size(); }
+    std::vector<std::string> Expressions() const;
     // True when some failure's expression text contains the given text.
     bool Saw(const std::string& expressionPart) const;
 
 private:
-    static bool Handler(const char* file, int line, const char* expression);
     mutable std::mutex m_Mutex;
     std::vector<SAssertRecord> m_Records;
 };
