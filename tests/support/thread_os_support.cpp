@@ -1,20 +1,9 @@
-// OS read-backs and fake machines for the thread tests. Per-OS by necessity: each half uses
-// its own OS's calls and its thread unit's seams.
+// Fake machines for the thread tests. Per-OS by necessity: each half fills its own thread
+// unit's seam.
 #include "thread_os_support.h"
-
-#include "common/thread/thread.h"
 
 #if defined(_WIN32)
 #include "thread/thread_win32.h"
-
-uint64_t OsThreadAffinity(ThreadImpl* thread)
-{
-    DWORD_PTR process = 0, system = 0;
-    GetProcessAffinityMask(GetCurrentProcess(), &process, &system);
-    const DWORD_PTR previous = SetThreadAffinityMask(thread->m_Thread, process);
-    SetThreadAffinityMask(thread->m_Thread, previous);
-    return previous;
-}
 
 static uint32_t s_FakeCores, s_FakeThreadsPerCore;
 
@@ -49,16 +38,6 @@ CFakeMachine::~CFakeMachine()
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-uint64_t OsThreadAffinity(ThreadImpl* thread)
-{
-    cpu_set_t set;
-    uint64_t mask = 0;
-    if (sched_getaffinity(static_cast<pid_t>(thread->m_ThreadId), sizeof(set), &set) == 0)
-        for (unsigned cpu = 0; cpu < 64; ++cpu)
-            mask |= CPU_ISSET(cpu, &set) ? 1ull << cpu : 0;
-    return mask;
-}
 
 CFakeMachine::CFakeMachine(uint32_t cores, uint32_t threads_per_core)
 {

@@ -21,17 +21,13 @@ using SLines = std::vector<std::string>;
 struct CLogFile
 {
     FILE* m_File = std::tmpfile();
-    long m_Taken = 0;
     ~CLogFile() { std::fclose(m_File); }
     std::string Take()
     {
-        std::string text;
-        std::fflush(m_File);
-        std::fseek(m_File, m_Taken, SEEK_SET);
-        for (int c = std::fgetc(m_File); c != EOF; c = std::fgetc(m_File))
-            text += static_cast<char>(c);
-        m_Taken = std::ftell(m_File);
-        std::fseek(m_File, 0, SEEK_END); // repositioned before the next write
+        std::string text(static_cast<size_t>(std::ftell(m_File)), '\0');
+        std::rewind(m_File);
+        text.resize(std::fread(text.data(), 1, text.size(), m_File));
+        std::rewind(m_File); // the next write starts again at the beginning
         return text;
     }
 };
@@ -96,29 +92,25 @@ protected:
     }
 };
 
-TEST(LogUninitialized, SettingsAssertAndMessagesArePlainAfterOneNotice)
+// Settings without a log, a second LogInit (continued past, it replaces the context), a
+// second LogShutdown and a shutdown from the callback or the output hook (which would free
+// the mutex that the writer holds) are reported and change nothing. LogInit installs its
+// assertion handler only where none is. Without a log, messages are plain after a notice.
+TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
 {
+    EXPECT_EQ(AssertHandler, &LogDefaultAssertHandler);
+    LogShutdown();
     CAssertRecorder asserts;
+    const AssertHandlerFunc recorder = AssertHandler;
     LogSetChannelSeverity("C", E_LOG_INFO);
     LogSetFilters("f", E_LOG_FILTER_INCLUDE, nullptr, E_LOG_FILTER_INCLUDE);
-    EXPECT_EQ(asserts.Expressions(), SLines(2, "context != 0 && \"LogInit has not been run!\""));
     testing::internal::CaptureStderr();
     LogWrite(E_LOG_WARNING, "PROFILE", "file.cpp", 10, "first %d", 1);
     LogWrite(E_LOG_VERBOSE, "ANY", "file.cpp", 12, "second");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Trying to write to an uninitialized log. Use LogInit() to get rid of this "
               "message.\nfirst 1\nsecond\n");
-}
-
-// A second LogInit (continued past, it replaces the context), a second LogShutdown and a
-// shutdown from the callback or the output hook (which would free the mutex that the
-// writer holds) are reported and change nothing. LogInit installs its assertion handler
-// only where none is.
-TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
-{
-    EXPECT_EQ(AssertHandler, &LogDefaultAssertHandler);
-    CAssertRecorder asserts;
-    const AssertHandlerFunc recorder = AssertHandler;
+    Init();
     SLogContext* first = g_LogContext;
     Init();
     EXPECT_NE(g_LogContext, first);
@@ -136,10 +128,11 @@ TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
         nullptr);
     LogWrite(E_LOG_ERROR, "C", "f", 2, "hook");
     EXPECT_EQ(m_File.Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
-    const std::string refused = "!writing && \"LogShutdown from inside the log's output path!\"";
+    const std::string none = "context != 0 && \"LogInit has not been run!\"",
+                      refused = "!writing && \"LogShutdown from inside the log's output path!\"";
     EXPECT_EQ(asserts.Expressions(),
-              (SLines{"!LogInitialized() && \"LogInit has already been run!\"",
-                      "context != 0 && \"LogInit has not been run!\"", refused, refused}));
+              (SLines{none, none, "!LogInitialized() && \"LogInit has already been run!\"", none,
+                      refused, refused}));
 }
 
 TEST_F(LogTest, TheWritePathNeverAllocates)
@@ -166,8 +159,8 @@ TEST_F(LogTest, TheWritePathNeverAllocates)
 }
 
 // Severity word and channel tag (cut at 15), two blanks a level up to 5 (a scope indents
-// after its own line), the time stamp and the file and line.
-TEST_F(LogTest, LineLayout)
+// after its own line), the time stamp, the file and line, and the debugger's copy.
+TEST_F(LogTest, LineLayoutAndTheDebuggerCopy)
 {
     g_LogContext->m_Outputs[1].m_PrintFileAndLine = g_LogContext->m_Outputs[1].m_PrintTime = true;
     for (const auto& [ms, stamp] : {std::pair<uint64_t, std::string>{999, "  0.999"},
@@ -194,12 +187,9 @@ TEST_F(LogTest, LineLayout)
         EXPECT_EQ(m_File.Take(),
                   Head(words[severity - 1] + std::string("ABCDEFGHIJKLMNO:")) + "t\n");
     }
-}
-
-// Standard output's lines go to the debugger too, in two pieces (the text, then the end of
-// the line), each cut at 2,047 characters, whether the line is written at once or in parts.
-TEST_F(LogTest, TheDebuggerCopyOfStandardOutput)
-{
+    // Standard output's lines go to the debugger too, in two pieces (the text, then the end
+    // of the line), each cut at 2,047 characters, whether the line is written at once or in
+    // parts.
     g_LogContext->m_Outputs[0] = {stdout, E_LOG_ERROR, true, false};
     for (size_t length : {2100u, 5000u})
     {
@@ -212,10 +202,24 @@ TEST_F(LogTest, TheDebuggerCopyOfStandardOutput)
     }
 }
 
-// Filters judge verbose messages only, the file filter before the channel filter; the
+// A channel entry replaces both outputs' thresholds until it is removed; a callback may
+// log. Filters judge verbose messages only, the file filter before the channel filter; the
 // callback sees what they reject. A filter of an unknown mode is reported and passes.
-TEST_F(LogTest, FiltersJudgeVerboseMessagesOnly)
+TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
 {
+    char name[] = "NET";
+    LogSetChannelSeverity(name, E_LOG_INFO);
+    name[0] = 'X'; // the entry has its own copy
+    LogWrite(E_LOG_INFO, "NET", "f", 1, "twice");
+    LogWrite(E_LOG_VERBOSE, "NET", "f", 1, "held");
+    LogWrite(E_LOG_INFO, "Net", "f", 1, "once"); // another channel
+    LogRemoveChannelSeverity("NET");
+    LogWrite(E_LOG_INFO, "NET", "f", 1, "removed");
+    LogWrite(E_LOG_INFO, "NEST", "f", 1, "nested");
+    const std::string info = Head("INFO:NET:");
+    EXPECT_EQ(m_File.Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" +
+                                 info + "removed\n" + Head("INFO:NEST:") + "nested\n" +
+                                 Head("ERROR:N:") + "from the callback\n");
     CAssertRecorder asserts;
     const ELogFilterMode I = E_LOG_FILTER_INCLUDE, X = E_LOG_FILTER_EXCLUDE;
     const std::tuple<const char*, ELogFilterMode, const char*, ELogFilterMode, ELogSeverity,
@@ -241,48 +245,11 @@ TEST_F(LogTest, FiltersJudgeVerboseMessagesOnly)
     EXPECT_EQ(asserts.Expressions(), SLines{"false"});
 }
 
-// A channel entry replaces both outputs' thresholds until it is removed. A callback may log.
-TEST_F(LogTest, ChannelEntriesReplaceBothThresholdsAndACallbackMayLog)
-{
-    char name[] = "NET";
-    LogSetChannelSeverity(name, E_LOG_INFO);
-    name[0] = 'X'; // the entry has its own copy
-    LogWrite(E_LOG_INFO, "NET", "f", 1, "twice");
-    LogWrite(E_LOG_VERBOSE, "NET", "f", 1, "held");
-    LogWrite(E_LOG_INFO, "Net", "f", 1, "once"); // another channel
-    LogRemoveChannelSeverity("NET");
-    LogWrite(E_LOG_INFO, "NET", "f", 1, "removed");
-    LogWrite(E_LOG_INFO, "NEST", "f", 1, "nested");
-    const std::string info = Head("INFO:NET:");
-    EXPECT_EQ(m_File.Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" +
-                                 info + "removed\n" + Head("INFO:NEST:") + "nested\n" +
-                                 Head("ERROR:N:") + "from the callback\n");
-}
-
-// A null text is asserted and read as empty: the message is still written (the verbose
-// one after the file filter has read its file), the thread still runs or is adopted.
-TEST_F(LogTest, NullTextsAreAssertedAndReadAsEmpty)
-{
-    CAssertRecorder asserts;
-    g_LogContext->m_Outputs[1].m_PrintFileAndLine = true;
-    LogWrite(E_LOG_ERROR, nullptr, "a.cpp", 1, "m");
-    LogWrite(E_LOG_VERBOSE, "C", nullptr, 2, "m");
-    EXPECT_EQ(m_File.Take(), Head("ERROR::") + "m a.cpp(1)\n" + Head("VERBOSE:C:") + "m (2)\n");
-    static std::string s_Names = "unset";
-    ThreadDestroy(ThreadCreate(
-        nullptr, [](void*) { s_Names = ThreadGetCurrentName(); }, nullptr, 0));
-    s_Names += ThreadGetName(ThreadAttachCurrent(nullptr));
-    ThreadDetachCurrent();
-    EXPECT_EQ(s_Names, "");
-    EXPECT_EQ(asserts.Expressions(), (SLines{"channel != 0 && \"A log message needs a channel!\"",
-                                             "file != 0 && \"A log message needs a source file!\"",
-                                             "name != 0 && \"A thread needs a name!\"",
-                                             "name != 0 && \"A thread needs a name!\""}));
-}
-
-// Channel, file, text and filters end at an inaccessible page: the log reads none of them
-// past its end (a filter past 511 characters is cut, with a warning).
-TEST_F(LogTest, TextsEndingAtAGuardPageAreReadNoFurther)
+// Channel, file, text and filters that end at an inaccessible page are read no further (a
+// filter past 511 characters is cut, with a warning). A null text is asserted and read as
+// empty: the message is still written (the verbose one after the file filter has read its
+// file), the thread still runs or is adopted.
+TEST_F(LogTest, TextsEndingAtAGuardPageOrNullAreReadNoFurther)
 {
     const std::string name(255, 'c'), file(255, 'f'), text(255, 't');
     CGuardedText channelText(name), fileText(file), textText(text);
@@ -298,6 +265,20 @@ TEST_F(LogTest, TextsEndingAtAGuardPageAreReadNoFurther)
               Head("WARNING:LOGGER:") + "The filter was truncated to 511 chars to fit in buffer\n" +
                   "VERBOSE:" + name.substr(0, 15) + ": " + text + " " + file + "(5)\n");
     EXPECT_EQ(g_LogContext->m_ChannelSeverities.Size(), 0u);
+    CAssertRecorder asserts;
+    LogWrite(E_LOG_ERROR, nullptr, "a.cpp", 1, "m");
+    LogWrite(E_LOG_VERBOSE, "C", nullptr, 2, "m");
+    EXPECT_EQ(m_File.Take(), Head("ERROR::") + "m a.cpp(1)\n" + Head("VERBOSE:C:") + "m (2)\n");
+    static std::string s_Names = "unset";
+    ThreadDestroy(ThreadCreate(
+        nullptr, [](void*) { s_Names = ThreadGetCurrentName(); }, nullptr, 0));
+    s_Names += ThreadGetName(ThreadAttachCurrent(nullptr));
+    ThreadDetachCurrent();
+    EXPECT_EQ(s_Names, "");
+    EXPECT_EQ(asserts.Expressions(), (SLines{"channel != 0 && \"A log message needs a channel!\"",
+                                             "file != 0 && \"A log message needs a source file!\"",
+                                             "name != 0 && \"A thread needs a name!\"",
+                                             "name != 0 && \"A thread needs a name!\""}));
 }
 
 // A name that cannot get its block is left empty; each allocation of a new entry failing

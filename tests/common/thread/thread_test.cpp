@@ -20,11 +20,6 @@ static ThreadImpl* Start(const char* name, std::function<void()>* body, uint32_t
         name, [](void* arg) { (*static_cast<std::function<void()>*>(arg))(); }, body, stack);
 }
 
-static void RunThread(const char* name, std::function<void()> body, uint32_t stack = 0)
-{
-    ThreadDestroy(Start(name, &body, stack));
-}
-
 // The calling thread has its object, with its handle, id and name.
 static bool InPlace(const std::string& name)
 {
@@ -42,57 +37,31 @@ TEST(ThreadConfig, RecordsMatchExactNamesAndTheLastRecordTheRest)
     const SThreadConfigEntry table[] = {
         {"N", E_THREAD_PRIORITY_NORMAL, -1, &s_Argument,
          [](void* arg) { s_Events += InPlace("N") && arg == &s_Argument ? "init " : "early "; }},
-        {nullptr, E_THREAD_PRIORITY_NORMAL, -1, nullptr, nullptr},
-    };
+        {nullptr, E_THREAD_PRIORITY_NORMAL, -1, nullptr, nullptr}};
     SThreadConfigTable holder;
     holder.m_Entries = table;
     ThreadSetConfigTable(holder);
     for (const char* name : {"N", "NN", "n", ""})
-        RunThread(name, [&] { s_Events += InPlace(name) ? "entry " : "early "; });
+    {
+        std::function<void()> body = [&] { s_Events += InPlace(name) ? "entry " : "early "; };
+        ThreadDestroy(Start(name, &body));
+    }
     EXPECT_EQ(s_Events, "init entry entry entry entry ");
-    EXPECT_EQ(ThreadFindConfig(""), &table[1]);
     ThreadSetConfigTable(SThreadConfigTable());
 }
 
+// Stacks round up to whole pages, at least one, without wrapping; a created thread gets
+// the rounded request (above either OS's default).
 TEST(ThreadStack, SizesRoundUpToWholePagesOfAtLeastOne)
 {
-    for (auto [requested, rounded] : {std::pair<uint32_t, uint64_t>{0, 4096},
-                                      {1, 4096},
-                                      {4096, 4096},
-                                      {4097, 8192},
-                                      {0xFFFFFFFF, 0x100000000}})
+    const std::pair<uint32_t, uint64_t> cases[] = {
+        {0, 4096}, {1, 4096}, {4096, 4096}, {4097, 8192}, {0xFFFFFFFF, 0x100000000}};
+    for (auto [requested, rounded] : cases)
         EXPECT_EQ(ThreadRoundStackSize(requested), rounded) << requested;
-    uint32_t size = 0; // a request above either OS's default stack size
-    RunThread(
-        "Stack", [&] { size = ThreadGetStackSize(); }, 16u * 1024 * 1024 + 1);
+    uint32_t size = 0;
+    std::function<void()> body = [&] { size = ThreadGetStackSize(); };
+    ThreadDestroy(Start("Stack", &body, 16u * 1024 * 1024 + 1));
     EXPECT_GE(size, 16u * 1024 * 1024 + 4096);
-}
-
-// Names keep their first 127 characters. A foreign thread has no object and the fallback
-// name until it is adopted, once: a second adoption asserts and changes nothing.
-TEST(ThreadNames, CutAt127AdoptedOnceAndTheFallbackBefore)
-{
-    const std::string name = std::string(150, 'a') + "b", cut = name.substr(0, 127);
-    const std::string fallback = "Unknown Thread (Function temporarily disabled for Win32)";
-    std::string seen;
-    RunThread(name.c_str(), [&] { seen = ThreadGetCurrentName(); });
-    EXPECT_EQ(seen, cut);
-    CAssertRecorder asserts;
-    uint32_t foreignId = ThreadGetCurrentId();
-    std::thread([&] {
-        EXPECT_EQ(ThreadGetCurrent(), nullptr);
-        EXPECT_EQ(ThreadGetCurrentName(), fallback);
-        EXPECT_EQ(ThreadLookupName(), fallback);
-        ThreadImpl* object = ThreadAttachCurrent(name.c_str());
-        EXPECT_EQ(ThreadAttachCurrent("Second"), nullptr);
-        EXPECT_EQ(ThreadGetCurrent(), object);
-        EXPECT_TRUE(InPlace(cut));
-        foreignId = ThreadGetCurrentId();
-        ThreadDetachCurrent();
-        EXPECT_EQ(ThreadGetCurrent(), nullptr);
-    }).join();
-    EXPECT_NE(foreignId, ThreadGetCurrentId());
-    EXPECT_EQ(asserts.Expressions(), std::vector<std::string>{"thread == NULL"});
 }
 
 // Masks keep the process's processors; an empty one (bits above 31 only are empty in a
@@ -110,29 +79,28 @@ TEST(ThreadAffinity, MasksAreClippedEmptyOnesAssertAndTheProcessMaskReachesEvery
     std::atomic<bool> done{false};
     std::function<void()> wait = [&] { WaitUntil([&] { return done.load(); }); };
     ThreadImpl* existing = Start("Existing", &wait);
-    for (auto [mask, ideal, check, after] :
-         {std::tuple{highest, any, "", highest},
-          {~0ull, any, "", process},
-          {0ull, any, empty, process},
-          {0xFFFFFFFF00000000ull & ~process, any, empty, process},
-          {lowest, 64, stray, lowest},
-          {lowest, -2, stray, lowest}})
+    const std::tuple<uint64_t, int32_t, const char*, uint64_t> cases[] = {
+        {highest, any, "", highest}, {~0ull, any, "", process},
+        {0, any, empty, process},    {0xFFFFFFFF00000000ull & ~process, any, empty, process},
+        {lowest, 64, stray, lowest}, {lowest, -2, stray, lowest}};
+    for (auto [mask, ideal, check, after] : cases)
     {
         CAssertRecorder recorder;
         ThreadSetAffinity(existing, mask, ideal);
         EXPECT_EQ(recorder.Count() != 0 ? recorder.Records()[0].m_Expression : "", check);
-        EXPECT_EQ(OsThreadAffinity(existing), after) << std::hex << mask;
+        EXPECT_EQ(ThreadGetAffinity(existing, nullptr), after) << std::hex << mask;
     }
     ThreadImpl* self = ThreadAttachCurrent("Main");
     for (uint64_t mask : {highest, process}) // the original mask comes back last
     {
         ThreadSetProcessAffinity(mask);
         EXPECT_EQ(ThreadGetProcessAffinity(), mask);
-        EXPECT_EQ(OsThreadAffinity(existing), mask);
-        EXPECT_EQ(OsThreadAffinity(self), mask);
+        EXPECT_EQ(ThreadGetAffinity(existing, nullptr), mask);
+        EXPECT_EQ(ThreadGetAffinity(self, nullptr), mask);
         ThreadSetAffinity(self, lowest & mask ? lowest : mask, any);
         uint64_t seen = 0;
-        RunThread("New", [&] { seen = OsThreadAffinity(ThreadGetCurrent()); });
+        std::function<void()> body = [&] { seen = ThreadGetAffinity(ThreadGetCurrent(), nullptr); };
+        ThreadDestroy(Start("New", &body));
         EXPECT_EQ(seen, mask) << std::hex << mask;
     }
     ThreadSetAffinity(self, process, any);
@@ -141,9 +109,9 @@ TEST(ThreadAffinity, MasksAreClippedEmptyOnesAssertAndTheProcessMaskReachesEvery
     ThreadDestroy(existing);
 }
 
+// Fake machines; the last two need more than the fixed buffer of records on Windows.
 TEST(ThreadProcessors, CoresAndLogicalProcessorsOfOtherMachines)
 {
-    // The last two need more than the fixed buffer of processor records on Windows.
     for (auto [machineCores, perCore] : {std::pair{4u, 2u}, {3u, 1u}, {100u, 2u}, {40u, 4u}})
     {
         CFakeMachine fake(machineCores, perCore);
@@ -153,18 +121,28 @@ TEST(ThreadProcessors, CoresAndLogicalProcessorsOfOtherMachines)
     }
 }
 
-// Many lifetimes from two threads at once, created and adopted, each in place when its own
-// code runs; the sanitizers' leak checks see every object, handle and hand-over go.
+// Many lifetimes from two threads at once. Created threads keep the first 127 characters
+// of their names and are in place when their own code runs. Foreign threads have no object
+// and the fallback name until adopted, once: a second adoption asserts and changes nothing.
+// The sanitizers' leak checks see every object, handle and hand-over go.
+static const std::string s_Fallback = "Unknown Thread (Function temporarily disabled for Win32)";
+
 TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
 {
     static std::atomic<int> s_InPlace{0};
+    CAssertRecorder asserts;
     const auto run = [](int creator) {
         for (int index = 0; index < 150; ++index)
         {
-            const std::string name = "S" + std::to_string(creator) + "-" + std::to_string(index);
-            RunThread(name.c_str(), [&] { s_InPlace += InPlace(name); });
+            const std::string name = std::to_string(creator * 1000 + index) + std::string(130, 'n');
+            const std::string cut = name.substr(0, 127);
+            std::function<void()> body = [&] { s_InPlace += InPlace(cut); };
+            ThreadDestroy(Start(name.c_str(), &body));
             std::thread([&] {
-                s_InPlace += ThreadAttachCurrent(name.c_str()) != nullptr && InPlace(name);
+                s_InPlace += ThreadGetCurrent() == nullptr && ThreadGetCurrentName() == s_Fallback;
+                ThreadImpl* object = ThreadAttachCurrent(name.c_str());
+                s_InPlace += ThreadAttachCurrent("Second") == nullptr &&
+                             ThreadGetCurrent() == object && InPlace(cut);
                 ThreadDetachCurrent();
                 s_InPlace -= ThreadGetCurrent() != nullptr;
             }).join();
@@ -173,5 +151,6 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
     std::thread second(run, 1);
     run(0);
     second.join();
-    EXPECT_EQ(s_InPlace, 2 * 2 * 150);
+    EXPECT_EQ(s_InPlace, 2 * 3 * 150);
+    EXPECT_EQ(asserts.Expressions(), std::vector<std::string>(2 * 150, "thread == NULL"));
 }
