@@ -1,5 +1,5 @@
-// Guarded texts: readable pages followed by one page without access, mapped with each OS's
-// own calls (VirtualAlloc and VirtualProtect, or mmap and mprotect). Per-OS by necessity.
+// Guarded texts: readable memory followed by 64 KiB without access (a whole number of pages
+// on every OS built here), mapped with each OS's own calls. Per-OS by necessity.
 #include "guard_page.h"
 
 #include <cstdlib>
@@ -9,32 +9,26 @@
 #include <windows.h>
 #else
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
+
+static const size_t s_Guard = 65536;
 
 CGuardedText::CGuardedText(const std::string& text)
 {
+    m_Size = (text.size() + s_Guard) / s_Guard * s_Guard + s_Guard;
 #if defined(_WIN32)
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const size_t page = info.dwPageSize;
-    m_Size = (text.size() + page) / page * page + page;
     m_Base = VirtualAlloc(nullptr, m_Size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
     DWORD old;
-    if (m_Base == nullptr ||
-        !VirtualProtect(static_cast<char*>(m_Base) + m_Size - page, page, PAGE_NOACCESS, &old))
-        std::abort();
+    if (m_Base == nullptr || !VirtualProtect(static_cast<char*>(m_Base) + m_Size - s_Guard, s_Guard,
+                                             PAGE_NOACCESS, &old))
 #else
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    m_Size = (text.size() + page) / page * page + page;
     m_Base = mmap(nullptr, m_Size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (m_Base == MAP_FAILED ||
-        mprotect(static_cast<char*>(m_Base) + m_Size - page, page, PROT_NONE))
-        std::abort();
+        mprotect(static_cast<char*>(m_Base) + m_Size - s_Guard, s_Guard, PROT_NONE) != 0)
 #endif
-    char* start = static_cast<char*>(m_Base) + m_Size - page - text.size() - 1;
-    std::memcpy(start, text.c_str(), text.size() + 1);
-    m_Text = start;
+        std::abort();
+    m_Text = static_cast<char*>(m_Base) + m_Size - s_Guard - text.size() - 1;
+    std::memcpy(const_cast<char*>(m_Text), text.c_str(), text.size() + 1);
 }
 
 CGuardedText::~CGuardedText()

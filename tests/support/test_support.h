@@ -17,8 +17,6 @@
 
 struct SAssertRecord
 {
-    std::string m_File;
-    int m_Line;
     std::string m_Expression;
 };
 
@@ -30,9 +28,9 @@ public:
     CAssertRecorder()
     {
         s_Recorder = this;
-        AssertHandler = [](const char* file, int line, const char* expression) {
+        AssertHandler = [](const char*, int, const char* expression) {
             std::lock_guard<std::mutex> hold(s_Recorder->m_Mutex);
-            s_Recorder->m_Records.push_back({file, line, expression});
+            s_Recorder->m_Records.push_back({expression});
             return false;
         };
     }

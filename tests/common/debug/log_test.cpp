@@ -1,14 +1,11 @@
 // The log: its lines byte for byte, thresholds, filters, callback and debugger copy;
 // set-up, tear-down and their misuse; null texts, texts ending at a guard page, a failing
 // allocator, and concurrent writers. Portable.
-#include <algorithm>
 #include <sstream>
-#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "common/debug/assert.h"
 #include "common/debug/log_context.h"
 #include "common/thread/thread.h"
 #include "common/time/counter.h"
@@ -16,21 +13,6 @@
 #include "test_support.h"
 
 using SLines = std::vector<std::string>;
-
-// A temporary stream; Take() returns what was written since the previous Take().
-struct CLogFile
-{
-    FILE* m_File = std::tmpfile();
-    ~CLogFile() { std::fclose(m_File); }
-    std::string Take()
-    {
-        std::string text(static_cast<size_t>(std::ftell(m_File)), '\0');
-        std::rewind(m_File);
-        text.resize(std::fread(text.data(), 1, text.size(), m_File));
-        std::rewind(m_File); // the next write starts again at the beginning
-        return text;
-    }
-};
 
 // Severity word and channel tag padded to 25 columns: the start of a line at level 0.
 static std::string Head(const std::string& wordAndTag)
@@ -65,7 +47,7 @@ protected:
     static inline int64_t s_Now = 0;
     static inline SLines s_Debug;
     SCountingAllocator m_Counting;
-    CLogFile m_File;
+    FILE* m_Stream = std::tmpfile();
     void SetUp() override
     {
         g_LogSeams = {[] { return s_Now; }, [](const char* text) { s_Debug.push_back(text); }};
@@ -73,8 +55,8 @@ protected:
     }
     void Init()
     {
-        SLogOutput outputs[2] = {{m_File.m_File, E_LOG_NONE, false, false},
-                                 {m_File.m_File, E_LOG_VERBOSE, false, false}};
+        SLogOutput outputs[2] = {{m_Stream, E_LOG_NONE, false, false},
+                                 {m_Stream, E_LOG_VERBOSE, false, false}};
         SLogInitParams params;
         params.m_Allocator = m_Counting.Get();
         params.m_Outputs[0] = &outputs[0];
@@ -82,9 +64,19 @@ protected:
         LogInit(params);
         LogSetCallback(&RecordCall, nullptr);
     }
+    // What was written since the previous Take(); the next write starts again at the top.
+    std::string Take()
+    {
+        std::string text(static_cast<size_t>(std::ftell(m_Stream)), '\0');
+        std::rewind(m_Stream);
+        text.resize(std::fread(text.data(), 1, text.size(), m_Stream));
+        std::rewind(m_Stream);
+        return text;
+    }
     void TearDown() override
     {
         LogShutdown();
+        std::fclose(m_Stream);
         EXPECT_EQ(m_Counting.Live(), 0);
     }
 };
@@ -124,7 +116,7 @@ TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
         },
         nullptr);
     LogWrite(E_LOG_ERROR, "C", "f", 2, "hook");
-    EXPECT_EQ(m_File.Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
+    EXPECT_EQ(Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
     const std::string none = "context != 0 && \"LogInit has not been run!\"",
                       refused = "!writing && \"LogShutdown from inside the log's output path!\"";
     EXPECT_EQ(asserts.Expressions(),
@@ -140,8 +132,7 @@ TEST_F(LogTest, LineLayoutAndTheDebuggerCopy)
     for (int severity = E_LOG_ASSERT; severity <= E_LOG_VERBOSE; ++severity)
     {
         LogWrite(ELogSeverity(severity), "ABCDEFGHIJKLMNOPQ", "f", 1, "t");
-        EXPECT_EQ(m_File.Take(),
-                  Head(words[severity - 1] + std::string("ABCDEFGHIJKLMNO:")) + "t\n");
+        EXPECT_EQ(Take(), Head(words[severity - 1] + std::string("ABCDEFGHIJKLMNO:")) + "t\n");
     }
     // Standard output's lines go to the debugger too, in two pieces (the text, then the end
     // of the line), each cut at 2,047 characters, whether the line is written at once or in
@@ -156,7 +147,7 @@ TEST_F(LogTest, LineLayoutAndTheDebuggerCopy)
         EXPECT_EQ(testing::internal::GetCapturedStdout(), Head("ERROR:D:") + "m " + file + "(3)\n");
         EXPECT_EQ(s_Debug, (SLines{Head("ERROR:D:") + "m", (" " + file).substr(0, 2047)}));
     }
-    m_File.Take();
+    Take();
     g_LogContext->m_Outputs[1].m_PrintFileAndLine = g_LogContext->m_Outputs[1].m_PrintTime = true;
     const std::pair<uint64_t, std::string> stamps[] = {
         {999, "  0.999"}, {61005, " 61.005"}, {1234567, "1234.567"}};
@@ -166,9 +157,9 @@ TEST_F(LogTest, LineLayoutAndTheDebuggerCopy)
         s_Now =
             static_cast<int64_t>((2 * stamps[level % 3].first + 1) * GetCounterFrequency() / 2000);
         CLogScope scope(E_LOG_ERROR, "IO", "src/io.cpp", 42, "level %u", level);
-        EXPECT_EQ(m_File.Take(), "ERROR:IO:" + std::string(16 + 2 * std::min(level, 5u), ' ') +
-                                     stamps[level % 3].second + ": level " + std::to_string(level) +
-                                     " src/io.cpp(42)\n");
+        EXPECT_EQ(Take(), "ERROR:IO:" + std::string(16 + 2 * (level < 5 ? level : 5), ' ') +
+                              stamps[level % 3].second + ": level " + std::to_string(level) +
+                              " src/io.cpp(42)\n");
     }
 }
 
@@ -189,9 +180,9 @@ TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
     LogWrite(E_LOG_INFO, "NET", "f", 1, "removed");
     LogWrite(E_LOG_INFO, "NEST", "f", 1, "nested");
     const std::string info = Head("INFO:NET:");
-    EXPECT_EQ(m_File.Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" +
-                                 info + "removed\n" + Head("INFO:NEST:") + "nested\n" +
-                                 Head("ERROR:N:") + "from the callback\n");
+    EXPECT_EQ(Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" + info +
+                          "removed\n" + Head("INFO:NEST:") + "nested\n" + Head("ERROR:N:") +
+                          "from the callback\n");
     CAssertRecorder asserts;
     const ELogFilterMode I = E_LOG_FILTER_INCLUDE, X = E_LOG_FILTER_EXCLUDE;
     const std::tuple<const char*, ELogFilterMode, const char*, ELogFilterMode, ELogSeverity,
@@ -210,7 +201,7 @@ TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
         LogSetFilters(fileFilter, fileMode, channelFilter, channelMode);
         LogWrite(severity, channel, path, 1, "m");
         const std::string word = severity == E_LOG_INFO ? "INFO:" : "VERBOSE:";
-        EXPECT_EQ(m_File.Take(), passed ? Head(word + channel + ":") + "m\n" : "") << path;
+        EXPECT_EQ(Take(), passed ? Head(word + channel + ":") + "m\n" : "") << path;
         EXPECT_EQ(s_Calls.back(), std::to_string(severity) + " " + channel + " " + path + "(1) m " +
                                       (passed ? "1" : "0") + " 0 0");
     }
@@ -231,18 +222,18 @@ TEST_F(LogTest, TextsEndingAtAGuardPageOrNullAreReadNoFurther)
     LogSetFilters(fileFilter.Get(), E_LOG_FILTER_EXCLUDE, channelFilter.Get(),
                   E_LOG_FILTER_EXCLUDE);
     // Output 1 without a stream stays silent even where a channel entry lets a message pass.
-    g_LogContext->m_Outputs[0] = {m_File.m_File, E_LOG_VERBOSE, true, false};
+    g_LogContext->m_Outputs[0] = {m_Stream, E_LOG_VERBOSE, true, false};
     g_LogContext->m_Outputs[1] = {nullptr, E_LOG_NONE, false, false};
     LogWrite(E_LOG_VERBOSE, channelText.Get(), fileText.Get(), 5, "%s", textText.Get());
     LogRemoveChannelSeverity(channelText.Get());
-    EXPECT_EQ(m_File.Take(),
-              Head("WARNING:LOGGER:") + "The filter was truncated to 511 chars to fit in buffer\n" +
-                  "VERBOSE:" + name.substr(0, 15) + ": " + text + " " + file + "(5)\n");
+    EXPECT_EQ(Take(), Head("WARNING:LOGGER:") +
+                          "The filter was truncated to 511 chars to fit in buffer\n" +
+                          "VERBOSE:" + name.substr(0, 15) + ": " + text + " " + file + "(5)\n");
     EXPECT_EQ(g_LogContext->m_ChannelSeverities.Size(), 0u);
     CAssertRecorder asserts;
     LogWrite(E_LOG_ERROR, nullptr, "a.cpp", 1, "m");
     LogWrite(E_LOG_VERBOSE, "C", nullptr, 2, "m");
-    EXPECT_EQ(m_File.Take(), Head("ERROR::") + "m a.cpp(1)\n" + Head("VERBOSE:C:") + "m (2)\n");
+    EXPECT_EQ(Take(), Head("ERROR::") + "m a.cpp(1)\n" + Head("VERBOSE:C:") + "m (2)\n");
     static std::string s_Names = "unset";
     ThreadDestroy(ThreadCreate(
         nullptr, [](void*) { s_Names = ThreadGetCurrentName(); }, nullptr, 0));
@@ -291,7 +282,7 @@ TEST_F(LogTest, LinesOfConcurrentWritersNeverInterleave)
 {
     const int writers = 4, lines = 2500;
     g_LogContext->m_Outputs[0].m_Stream = nullptr;
-    g_LogContext->m_Outputs[1] = {m_File.m_File, E_LOG_WARNING, true, false};
+    g_LogContext->m_Outputs[1] = {m_Stream, E_LOG_WARNING, true, false};
     std::atomic<int> finished{0};
     const std::string padding(150, '.'); // long lines make a torn write likely to show
     std::vector<std::thread> threads;
@@ -314,7 +305,7 @@ TEST_F(LogTest, LinesOfConcurrentWritersNeverInterleave)
     });
     for (std::thread& thread : threads)
         thread.join();
-    std::istringstream text(m_File.Take());
+    std::istringstream text(Take());
     int next[writers] = {};
     for (std::string line; std::getline(text, line);)
     {

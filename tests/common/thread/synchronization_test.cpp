@@ -11,10 +11,7 @@
 
 // Long enough for a thread that was not blocked to have gone on; used only to check that
 // something did not happen.
-static void Settle()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
+static const auto s_Settle = std::chrono::milliseconds(50);
 
 // The mutex is recursive for its owner and exclusive for others until the last unlock; the
 // spinlock is not recursive, and four threads adding under it lose nothing.
@@ -70,7 +67,7 @@ TEST(Wakeups, SemaphoreCountAndLimitAndConditionWakeOneAndWakeAll)
         ThreadSemaphoreWait(semaphore);
         passed = true;
     });
-    Settle();
+    std::this_thread::sleep_for(s_Settle);
     EXPECT_FALSE(passed);
     ThreadSemaphoreSignal(semaphore);
     EXPECT_TRUE(WaitUntil([&] { return passed.load(); }));
@@ -99,11 +96,11 @@ TEST(Wakeups, SemaphoreCountAndLimitAndConditionWakeOneAndWakeAll)
         });
     ASSERT_TRUE(WaitUntil([&] { return waiting == 5; }));
     CScopedMutexLock{mutex}; // every waiter has now given it up inside its wait
-    Settle();
+    std::this_thread::sleep_for(s_Settle);
     EXPECT_EQ(returned, 0);
     ThreadConditionWakeOne(condition);
     EXPECT_TRUE(WaitUntil([&] { return returned != 0; }));
-    Settle();
+    std::this_thread::sleep_for(s_Settle);
     EXPECT_EQ(returned, 1);
     ThreadConditionWakeAll(condition);
     ASSERT_TRUE(WaitUntil([&] { return returned == 5; })); // or end the process, not hang
