@@ -51,8 +51,9 @@ TEST(ThreadConfig, RecordsMatchExactNamesAndTheLastRecordTheRest)
 // Stacks round up to whole pages, at least one, without wrapping.
 TEST(ThreadStack, SizesRoundUpToWholePagesOfAtLeastOne)
 {
-    const std::pair<uint32_t, uint64_t> cases[] = {
-        {0, 4096}, {1, 4096}, {4096, 4096}, {4097, 8192}, {0xFFFFFFFF, 0x100000000}};
+    const std::pair<uint32_t, uint64_t> cases[] = {{0, 4096},      {1, 4096},
+                                                   {4096, 4096},   {4097, 8192},
+                                                   {65536, 65536}, {0xFFFFFFFF, 0x100000000}};
     for (auto [requested, rounded] : cases)
         EXPECT_EQ(ThreadRoundStackSize(requested), rounded) << requested;
 }
