@@ -38,6 +38,12 @@ static bool RecordCall(ELogSeverity severity, const char* channel, const char* f
     return true;
 }
 
+static void ShutDownAfterOutput(LogOutputFunc output, SLogMessage* message, void*)
+{
+    output(message);
+    LogShutdown();
+}
+
 // Output 0 off and output 1 on every severity, both to one temporary stream (a line that
 // both write comes twice), with the recording callback; a fixed clock and the debugger
 // copies kept; every block back in the counting allocator at the end.
@@ -109,12 +115,7 @@ TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
     g_LogContext = first; // the fixture shuts the first context down
     g_LogAllocator = m_Counting.Get();
     LogWrite(E_LOG_ERROR, "SHUT", "f", 1, "callback");
-    LogSetOutputHook(
-        [](LogOutputFunc output, SLogMessage* message, void*) {
-            output(message);
-            LogShutdown();
-        },
-        nullptr);
+    LogSetOutputHook(&ShutDownAfterOutput, nullptr);
     LogWrite(E_LOG_ERROR, "C", "f", 2, "hook");
     EXPECT_EQ(Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
     const std::string none = "context != 0 && \"LogInit has not been run!\"",
