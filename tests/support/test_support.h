@@ -116,3 +116,13 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     }
     return true;
 }
+
+// Runs body(0) to body(count - 1) on as many threads at once and waits for them all.
+inline void RunThreads(int count, const std::function<void(int)>& body)
+{
+    std::vector<std::thread> threads;
+    for (int index = 0; index < count; ++index)
+        threads.emplace_back(body, index);
+    for (std::thread& thread : threads)
+        thread.join();
+}

@@ -40,18 +40,14 @@ TEST(Locks, MutexRecursionAndExclusionAndSpinlockExclusionUnderContention)
     EXPECT_FALSE(ThreadSpinlockTryLock(spinlock));
     ThreadSpinlockUnlock(spinlock);
     long counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i)
-            {
-                ThreadSpinlockLock(spinlock);
-                counter = counter + 1;
-                ThreadSpinlockUnlock(spinlock);
-            }
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    RunThreads(4, [&](int) {
+        for (int i = 0; i < 20000; ++i)
+        {
+            ThreadSpinlockLock(spinlock);
+            counter = counter + 1;
+            ThreadSpinlockUnlock(spinlock);
+        }
+    });
     EXPECT_EQ(counter, 80000);
     ThreadSpinlockDestroy(spinlock);
 }
@@ -129,15 +125,12 @@ TEST(TlsGlobal, AllocatesOneSlotUnderARaceAndRetriesAfterAFailure)
     EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls), 0u);
     EXPECT_EQ(s_TlsAllocations.load(), 2);
     std::atomic<int> kept{0};
-    std::vector<std::thread> threads;
-    for (uintptr_t value = 1; value <= 8; ++value)
-        threads.emplace_back([&, value] {
-            TLS_GLOBAL_SET_UINTPTR(g_test_tls, value);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            kept += TLS_GLOBAL_GET_UINTPTR(g_test_tls) == value;
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    RunThreads(8, [&](int index) {
+        const uintptr_t value = 1 + static_cast<uintptr_t>(index);
+        TLS_GLOBAL_SET_UINTPTR(g_test_tls, value);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kept += TLS_GLOBAL_GET_UINTPTR(g_test_tls) == value;
+    });
     EXPECT_EQ(s_TlsAllocations.load(), 3);
     EXPECT_EQ(kept, 8);
     EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls), 0u); // a thread that never stored a value

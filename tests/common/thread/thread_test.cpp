@@ -142,9 +142,7 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
             }).join();
         }
     };
-    std::thread second(run, 1);
-    run(0);
-    second.join();
+    RunThreads(2, run);
     EXPECT_EQ(s_InPlace, 2 * 3 * 150);
     EXPECT_EQ(asserts.Expressions(), std::vector<std::string>(2 * 150, "thread == NULL"));
 }
