@@ -1,21 +1,22 @@
-// Test helpers: a recording assertion handler, a counting allocator that can fail on
-// demand, and bounded waiting.
+// Test helpers shared by every test executable: a recording assertion handler, a counting
+// allocator that can fail on demand, and bounded waiting. Portable.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/debug/assert.h"
 #include "common/memory/allocator.h"
 
 struct SAssertRecord
 {
-    std::string m_File;
-    int m_Line;
     std::string m_Expression;
 };
 
@@ -24,15 +25,40 @@ struct SAssertRecord
 class CAssertRecorder
 {
 public:
-    CAssertRecorder();
-    ~CAssertRecorder();
-    std::vector<SAssertRecord> Records() const;
-    size_t Count() const;
+    CAssertRecorder()
+    {
+        s_Recorder = this;
+        AssertHandler = [](const char*, int, const char* expression) {
+            std::lock_guard<std::mutex> hold(s_Recorder->m_Mutex);
+            s_Recorder->m_Records.push_back({expression});
+            return false;
+        };
+    }
+    ~CAssertRecorder() { AssertHandler = nullptr; }
+    std::vector<SAssertRecord> Records() const
+    {
+        std::lock_guard<std::mutex> hold(m_Mutex);
+        return m_Records;
+    }
+    size_t Count() const { return Records().size(); }
+    std::vector<std::string> Expressions() const
+    {
+        std::vector<std::string> expressions;
+        for (const SAssertRecord& record : Records())
+            expressions.push_back(record.m_Expression);
+        return expressions;
+    }
     // True when some failure's expression text contains the given text.
-    bool Saw(const std::string& expressionPart) const;
+    bool Saw(const std::string& part) const
+    {
+        for (const std::string& expression : Expressions())
+            if (expression.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
 
 private:
-    static bool Handler(const char* file, int line, const char* expression);
+    static inline CAssertRecorder* s_Recorder = nullptr;
     mutable std::mutex m_Mutex;
     std::vector<SAssertRecord> m_Records;
 };
@@ -41,7 +67,7 @@ private:
 // caller is observable) and fails allocations on demand.
 struct SCountingAllocator
 {
-    SAllocator m_Base; // first: the record passed as self
+    SAllocator m_Base{&Alloc, &Free}; // first: the record passed as self
     std::atomic<int> m_Allocations{0};
     std::atomic<int> m_Frees{0};
     // Successful allocations left before the next one fails; -1: none fails.
@@ -50,11 +76,53 @@ struct SCountingAllocator
     std::atomic<uint32_t> m_LastSize{0};
     std::atomic<uint32_t> m_LastAlignment{0};
 
-    SCountingAllocator();
     SAllocator* Get() { return &m_Base; }
     int Live() const { return m_Allocations.load() - m_Frees.load(); }
+    static void* Alloc(SAllocator* self, uint32_t size, uint32_t alignment)
+    {
+        auto* counting = reinterpret_cast<SCountingAllocator*>(self);
+        const int countdown = counting->m_FailCountdown.load();
+        if (countdown >= 0 && !counting->m_FailAll.load())
+            counting->m_FailCountdown.store(countdown - 1);
+        if (countdown == 0 || counting->m_FailAll.load())
+            return nullptr;
+        void* block = DefaultAlloc(GetDefaultAllocator(), size, alignment);
+        if (block != nullptr)
+        {
+            std::memset(block, 0xCD, size);
+            counting->m_Allocations.fetch_add(1);
+            counting->m_LastSize.store(size);
+            counting->m_LastAlignment.store(alignment);
+        }
+        return block;
+    }
+    static void Free(SAllocator* self, void* block)
+    {
+        reinterpret_cast<SCountingAllocator*>(self)->m_Frees.fetch_add(1);
+        DefaultFree(GetDefaultAllocator(), block);
+    }
 };
 
 // Polls the condition until it holds or the deadline passes.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds deadline = std::chrono::milliseconds(10000));
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds deadline = std::chrono::milliseconds(10000))
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Runs body(0) to body(count - 1) on as many threads at once and waits for them all.
+inline void RunThreads(int count, const std::function<void(int)>& body)
+{
+    std::vector<std::thread> threads;
+    for (int index = 0; index < count; ++index)
+        threads.emplace_back(body, index);
+    for (std::thread& thread : threads)
+        thread.join();
+}

@@ -1,146 +1,138 @@
-// Spinlocks and thread-local globals, across threads.
+// Mutexes, spinlocks, semaphores, conditions and thread-local globals across threads.
+// Portable; every wait that could block for ever has a bounded way out.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
-#include <thread>
-#include <vector>
-
+#include "common/thread/condition.h"
+#include "common/thread/mutex.h"
+#include "common/thread/semaphore.h"
 #include "common/thread/synchronization.h"
 #include "platform/os.h"
 #include "test_support.h"
 
-TLS_GLOBAL_DEFINE(g_test_tls_race);
-TLS_GLOBAL_DEFINE(g_test_tls_fail);
+// Long enough for a thread that was not blocked to have gone on; used only to check that
+// something did not happen.
+static const auto s_Settle = std::chrono::milliseconds(50);
 
-namespace
+// The mutex is recursive for its owner and exclusive for others until the last unlock; the
+// spinlock is not recursive, and four threads adding under it lose nothing.
+TEST(Locks, MutexRecursionAndExclusionAndSpinlockExclusionUnderContention)
 {
-
-std::atomic<int> s_TlsAllocations{0};
-std::atomic<int> s_TlsAllocFailuresLeft{0};
-
-uint32_t CountingTlsAlloc()
-{
-    s_TlsAllocations.fetch_add(1);
-    if (s_TlsAllocFailuresLeft.load() > 0)
-    {
-        s_TlsAllocFailuresLeft.fetch_sub(1);
-        return OS_TLS_INVALID;
-    }
-    // Widen the window in which a second thread could also see the slot unallocated.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return OsTlsAlloc();
-}
-
-class ThreadSeamsTest : public testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        m_Saved = g_ThreadSeams;
-        g_ThreadSeams.m_TlsAlloc = &CountingTlsAlloc;
-        // Each test starts from unallocated globals, also when repeated in one process.
-        g_test_tls_race_slot = g_test_tls_fail_slot = OS_TLS_INVALID;
-        s_TlsAllocations.store(0);
-    }
-    void TearDown() override { g_ThreadSeams = m_Saved; }
-    SThreadSeams m_Saved;
-};
-
-} // namespace
-
-TEST_F(ThreadSeamsTest, RacingFirstAccessAllocatesOneSlotAndKeepsValuesPerThread)
-{
-    constexpr int kThreads = 8;
-    std::atomic<int> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<uintptr_t> firstRead(kThreads, 1), secondRead(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
-    {
-        threads.emplace_back([&, i] {
-            ready.fetch_add(1);
-            while (!go.load())
-                std::this_thread::yield();
-            firstRead[i] = TLS_GLOBAL_GET_UINTPTR(g_test_tls_race);
-            TLS_GLOBAL_SET_UINTPTR(g_test_tls_race, 1000 + i);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            secondRead[i] = TLS_GLOBAL_GET_UINTPTR(g_test_tls_race);
-        });
-    }
-    ASSERT_TRUE(WaitUntil([&] { return ready.load() == kThreads; }));
-    go.store(true);
-    for (std::thread& thread : threads)
-        thread.join();
-
-    EXPECT_EQ(s_TlsAllocations.load(), 1);
-    for (int i = 0; i < kThreads; ++i)
-    {
-        EXPECT_EQ(firstRead[i], 0u) << "thread " << i;
-        EXPECT_EQ(secondRead[i], uintptr_t(1000 + i)) << "thread " << i;
-    }
-    // A thread that never stored a value reads 0.
-    EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls_race), 0u);
-}
-
-TEST_F(ThreadSeamsTest, FailedSlotAllocationReadsZeroAndIsRetried)
-{
-    s_TlsAllocFailuresLeft.store(2);
-    EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls_fail), 0u);
-    TLS_GLOBAL_SET_UINTPTR(g_test_tls_fail, 5); // stores nothing: still no slot
-    EXPECT_EQ(s_TlsAllocations.load(), 2);
-    EXPECT_EQ(g_test_tls_fail_slot, OS_TLS_INVALID);
-
-    EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls_fail), 0u); // allocates now
-    EXPECT_EQ(s_TlsAllocations.load(), 3);
-    EXPECT_NE(g_test_tls_fail_slot, OS_TLS_INVALID);
-    TLS_GLOBAL_SET_UINTPTR(g_test_tls_fail, 5);
-    EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls_fail), 5u);
-    EXPECT_EQ(s_TlsAllocations.load(), 3);
-}
-
-TEST(Spinlock, TryLockAcrossThreadsAndRelease)
-{
+    ThreadMutex* mutex = ThreadMutexCreate();
+    const auto othersGetIt = [mutex] {
+        bool got = false;
+        std::thread([&] {
+            got = ThreadMutexTryLock(mutex);
+            if (got)
+                ThreadMutexUnlock(mutex);
+        }).join();
+        return got;
+    };
+    ThreadMutexLock(mutex);
+    EXPECT_TRUE(ThreadMutexTryLock(mutex));
+    EXPECT_FALSE(othersGetIt());
+    ThreadMutexUnlock(mutex);
+    EXPECT_FALSE(othersGetIt());
+    ThreadMutexUnlock(mutex);
+    EXPECT_TRUE(othersGetIt());
+    ThreadMutexDestroy(mutex);
     ThreadSpinlockData* spinlock = ThreadSpinlockCreate();
     EXPECT_TRUE(ThreadSpinlockTryLock(spinlock));
-    bool otherGot = true;
-    std::thread other([&] { otherGot = ThreadSpinlockTryLock(spinlock); });
-    other.join();
-    EXPECT_FALSE(otherGot);                        // held: false at once
-    EXPECT_FALSE(ThreadSpinlockTryLock(spinlock)); // not recursive, still held
-
+    EXPECT_FALSE(ThreadSpinlockTryLock(spinlock));
     ThreadSpinlockUnlock(spinlock);
-    ThreadSpinlockUnlock(spinlock); // releasing a free lock leaves it free
-    std::thread again([&] { otherGot = ThreadSpinlockTryLock(spinlock); });
-    again.join();
-    EXPECT_TRUE(otherGot);
-    ThreadSpinlockUnlock(spinlock);
+    long counter = 0;
+    RunThreads(4, [&](int) {
+        for (int i = 0; i < 20000; ++i)
+        {
+            ThreadSpinlockLock(spinlock);
+            counter = counter + 1;
+            ThreadSpinlockUnlock(spinlock);
+        }
+    });
+    EXPECT_EQ(counter, 80000);
     ThreadSpinlockDestroy(spinlock);
 }
 
-TEST(Spinlock, MutualExclusionUnderContention)
+// A semaphore's waiter passes only after a signal, which leaves nothing over; the count
+// stops at the largest signed value. A condition's wake-up with nobody waiting is not
+// remembered; WakeOne releases one waiter, WakeAll the rest.
+TEST(Wakeups, SemaphoreCountAndLimitAndConditionWakeOneAndWakeAll)
 {
-    ThreadSpinlockData storage;
-    std::memset(&storage, 0xEE, sizeof(storage));
-    ThreadSpinlockData* spinlock = ThreadSpinlockInit(&storage);
-    long counter = 0;
+    ThreadSemaphore* semaphore = ThreadSemaphoreCreate(0);
+    std::atomic<bool> passed{false};
+    std::thread waiter([&] {
+        ThreadSemaphoreWait(semaphore);
+        passed = true;
+    });
+    std::this_thread::sleep_for(s_Settle);
+    EXPECT_FALSE(passed);
+    ThreadSemaphoreSignal(semaphore);
+    EXPECT_TRUE(WaitUntil([&] { return passed.load(); }));
+    EXPECT_FALSE(ThreadSemaphoreTryWait(semaphore));
+    ThreadSemaphoreSignal(semaphore); // a stuck waiter's way out
+    waiter.join();
+    ThreadSemaphoreDestroy(semaphore);
+    CAssertRecorder recorder;
+    semaphore = ThreadSemaphoreCreate(0x7FFFFFFF);
+    ThreadSemaphoreSignal(semaphore); // past the limit: refused
+    EXPECT_EQ(recorder.Expressions(), std::vector<std::string>{"result == TRUE"});
+    EXPECT_TRUE(ThreadSemaphoreTryWait(semaphore));
+    ThreadSemaphoreDestroy(semaphore);
+
+    ThreadMutex* mutex = ThreadMutexCreate();
+    ThreadCondition* condition = ThreadConditionCreate(mutex);
+    std::atomic<int> waiting{0}, returned{0};
+    ThreadConditionWakeOne(condition);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
+    for (int index = 0; index < 5; ++index)
         threads.emplace_back([&] {
-            for (int i = 0; i < 20000; ++i)
-            {
-                ThreadSpinlockLock(spinlock);
-                counter = counter + 1;
-                ThreadSpinlockUnlock(spinlock);
-            }
+            CScopedMutexLock hold(mutex);
+            ++waiting;
+            ThreadConditionWait(condition);
+            ++returned;
         });
+    ASSERT_TRUE(WaitUntil([&] { return waiting == 5; }));
+    CScopedMutexLock{mutex}; // every waiter has now given it up inside its wait
+    std::this_thread::sleep_for(s_Settle);
+    EXPECT_EQ(returned, 0);
+    ThreadConditionWakeOne(condition);
+    EXPECT_TRUE(WaitUntil([&] { return returned != 0; }));
+    std::this_thread::sleep_for(s_Settle);
+    EXPECT_EQ(returned, 1);
+    ThreadConditionWakeAll(condition);
+    ASSERT_TRUE(WaitUntil([&] { return returned == 5; })); // or end the process, not hang
     for (std::thread& thread : threads)
         thread.join();
-    EXPECT_EQ(counter, 80000);
+    ThreadConditionDestroy(condition);
+    ThreadMutexDestroy(mutex);
+}
 
-    // Destroying a spinlock in caller storage leaves the storage as it is.
-    ThreadSpinlockDestroy(spinlock);
-    const ThreadSpinlockImpl* impl = reinterpret_cast<const ThreadSpinlockImpl*>(&storage);
-    EXPECT_EQ(impl->m_Owned, 1u);
-    EXPECT_EQ(impl->m_Lock, 0);
+TLS_GLOBAL_DEFINE(g_test_tls);
+static std::atomic<int> s_TlsAllocations{0}, s_TlsFailures{2};
+
+// A failed slot allocation reads 0, stores nothing and is retried; threads racing to the
+// first access then allocate one slot and keep their own values.
+TEST(TlsGlobal, AllocatesOneSlotUnderARaceAndRetriesAfterAFailure)
+{
+    g_ThreadSeams.m_TlsAlloc = [] {
+        s_TlsAllocations.fetch_add(1);
+        if (s_TlsFailures.fetch_sub(1) > 0)
+            return OS_TLS_INVALID;
+        // Widens the window in which a second thread could also see no slot.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return OsTlsAlloc();
+    };
+    TLS_GLOBAL_SET_UINTPTR(g_test_tls, 5);
+    EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls), 0u);
+    EXPECT_EQ(s_TlsAllocations.load(), 2);
+    std::atomic<int> kept{0};
+    RunThreads(8, [&](int index) {
+        const uintptr_t value = 1 + static_cast<uintptr_t>(index);
+        TLS_GLOBAL_SET_UINTPTR(g_test_tls, value);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kept += TLS_GLOBAL_GET_UINTPTR(g_test_tls) == value;
+    });
+    EXPECT_EQ(s_TlsAllocations.load(), 3);
+    EXPECT_EQ(kept, 8);
+    EXPECT_EQ(TLS_GLOBAL_GET_UINTPTR(g_test_tls), 0u); // a thread that never stored a value
+    g_ThreadSeams.m_TlsAlloc = &OsTlsAlloc;
 }

@@ -1,0 +1,310 @@
+// The log: its lines byte for byte, thresholds, filters, callback and debugger copy;
+// set-up, tear-down and their misuse; null texts, texts ending at a guard page, a failing
+// allocator, and concurrent writers. Portable.
+#include <sstream>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "common/debug/log_context.h"
+#include "common/thread/thread.h"
+#include "common/time/counter.h"
+#include "guard_page.h"
+#include "test_support.h"
+
+using SLines = std::vector<std::string>;
+
+// Severity word and channel tag padded to 25 columns: the start of a line at level 0.
+static std::string Head(const std::string& wordAndTag)
+{
+    return wordAndTag + std::string(25 - wordAndTag.size(), ' ');
+}
+
+// Each call as one text. On channel "SHUT" the callback shuts the log down, on "NEST" it
+// logs.
+static SLines s_Calls;
+static bool RecordCall(ELogSeverity severity, const char* channel, const char* file,
+                       const char* text, bool passed, uint32_t line, uint32_t level, int64_t ms,
+                       void*)
+{
+    std::ostringstream call;
+    call << severity << ' ' << channel << ' ' << file << '(' << line << ") " << text << ' '
+         << passed << ' ' << level << ' ' << ms;
+    s_Calls.push_back(call.str());
+    if (std::string(channel) == "SHUT")
+        LogShutdown();
+    if (std::string(channel) == "NEST")
+        LogWrite(E_LOG_ERROR, "N", "f", 2, "from the callback");
+    return true;
+}
+
+static void ShutDownAfterOutput(LogOutputFunc output, SLogMessage* message, void*)
+{
+    output(message);
+    LogShutdown();
+}
+
+// Output 0 off and output 1 on every severity, both to one temporary stream (a line that
+// both write comes twice), with the recording callback; a fixed clock and the debugger
+// copies kept; every block back in the counting allocator at the end.
+class LogTest : public testing::Test
+{
+protected:
+    static inline int64_t s_Now = 0;
+    static inline SLines s_Debug;
+    SCountingAllocator m_Counting;
+    FILE* m_Stream = std::tmpfile();
+    void SetUp() override
+    {
+        g_LogSeams = {[] { return s_Now; }, [](const char* text) { s_Debug.push_back(text); }};
+        s_Calls.clear();
+        Init();
+    }
+    void Init()
+    {
+        SLogOutput outputs[2] = {{m_Stream, E_LOG_NONE, false, false},
+                                 {m_Stream, E_LOG_VERBOSE, false, false}};
+        SLogInitParams params;
+        params.m_Allocator = m_Counting.Get();
+        params.m_Outputs[0] = &outputs[0];
+        params.m_Outputs[1] = &outputs[1];
+        LogInit(params);
+        LogSetCallback(&RecordCall, nullptr);
+    }
+    // What was written since the previous Take(); the next write starts again at the top.
+    std::string Take()
+    {
+        std::string text(static_cast<size_t>(std::ftell(m_Stream)), '\0');
+        std::rewind(m_Stream);
+        text.resize(std::fread(text.data(), 1, text.size(), m_Stream));
+        std::rewind(m_Stream);
+        return text;
+    }
+    void TearDown() override
+    {
+        LogShutdown();
+        std::fclose(m_Stream);
+        EXPECT_EQ(m_Counting.Live(), 0);
+    }
+};
+
+// Settings without a log, a second LogInit (continued past, it replaces the context), a
+// second LogShutdown and a shutdown from the callback or the output hook (which would free
+// the mutex that the writer holds) are reported and change nothing. LogInit installs its
+// assertion handler only where none is. Without a log, messages are plain after a notice.
+TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
+{
+    EXPECT_EQ(AssertHandler, &LogDefaultAssertHandler);
+    LogShutdown();
+    CAssertRecorder asserts;
+    const AssertHandlerFunc recorder = AssertHandler;
+    LogSetChannelSeverity("C", E_LOG_INFO);
+    LogSetFilters("f", E_LOG_FILTER_INCLUDE, nullptr, E_LOG_FILTER_INCLUDE);
+    testing::internal::CaptureStderr();
+    LogWrite(E_LOG_WARNING, "PROFILE", "file.cpp", 10, "first %d", 1);
+    LogWrite(E_LOG_VERBOSE, "ANY", "file.cpp", 12, "second");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Trying to write to an uninitialized log. Use LogInit() to get rid of this "
+              "message.\nfirst 1\nsecond\n");
+    Init();
+    SLogContext* first = g_LogContext;
+    Init();
+    EXPECT_NE(g_LogContext, first);
+    LogShutdown();
+    LogShutdown();
+    EXPECT_EQ(AssertHandler, recorder);
+    g_LogContext = first; // the fixture shuts the first context down
+    g_LogAllocator = m_Counting.Get();
+    LogWrite(E_LOG_ERROR, "SHUT", "f", 1, "callback");
+    LogSetOutputHook(&ShutDownAfterOutput, nullptr);
+    LogWrite(E_LOG_ERROR, "C", "f", 2, "hook");
+    EXPECT_EQ(Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
+    const std::string none = "context != 0 && \"LogInit has not been run!\"",
+                      refused = "!writing && \"LogShutdown from inside the log's output path!\"";
+    EXPECT_EQ(asserts.Expressions(),
+              (SLines{none, none, "!LogInitialized() && \"LogInit has already been run!\"", none,
+                      refused, refused}));
+}
+
+// The debugger's copy; severity word and channel tag (cut at 15), two blanks a level up to
+// 5 (a scope indents after its own line), the time stamp and the file and line.
+TEST_F(LogTest, LineLayoutAndTheDebuggerCopy)
+{
+    // Standard output's lines go to the debugger too, in two pieces (the text, then the end
+    // of the line), each cut at 2,047 characters, whether the line is written at once or in
+    // parts.
+    g_LogContext->m_Outputs[0] = {stdout, E_LOG_ERROR, true, false};
+    for (size_t length : {2100u, 5000u})
+    {
+        const std::string file(length, 'f');
+        s_Debug.clear();
+        testing::internal::CaptureStdout();
+        LogWrite(E_LOG_ERROR, "D", file.c_str(), 3, "m");
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), Head("ERROR:D:") + "m " + file + "(3)\n");
+        EXPECT_EQ(s_Debug, (SLines{Head("ERROR:D:") + "m", (" " + file).substr(0, 2047)}));
+    }
+    Take();
+    g_LogContext->m_Outputs[1].m_PrintFileAndLine = g_LogContext->m_Outputs[1].m_PrintTime = true;
+    const char* const words[] = {"ASSERT:", "ERROR:", "WARNING:", "INFO:", "VERBOSE:"};
+    const std::pair<uint64_t, std::string> stamps[] = {
+        {999, "  0.999"}, {61005, " 61.005"}, {1234567, "1234.567"}};
+    for (uint32_t level = 0; level <= 6; ++level)
+    {
+        // Half a millisecond past: the cut to milliseconds is exact at any counter frequency.
+        s_Now =
+            static_cast<int64_t>((2 * stamps[level % 3].first + 1) * GetCounterFrequency() / 2000);
+        CLogScope scope(ELogSeverity(1 + level % 5), "ABCDEFGHIJKLMNOPQ", "io.cpp", 42, "t");
+        EXPECT_EQ(Take(), Head(words[level % 5] + std::string("ABCDEFGHIJKLMNO:")) +
+                              std::string(2 * (level < 5 ? level : 5), ' ') +
+                              stamps[level % 3].second + ": t io.cpp(42)\n");
+    }
+}
+
+// A channel entry replaces both outputs' thresholds until it is removed; a callback may
+// log; the write path allocates nothing. Filters judge verbose messages only, the file filter
+// before the channel filter; the callback sees what they reject. A filter of an unknown mode is
+// reported and passes.
+TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
+{
+    char name[] = "NET";
+    LogSetChannelSeverity(name, E_LOG_INFO);
+    name[0] = 'X';                                    // the entry has its own copy
+    const int allocations = m_Counting.m_Allocations; // the write path allocates nothing
+    LogWrite(E_LOG_INFO, "NET", "f", 1, "twice");
+    LogWrite(E_LOG_VERBOSE, "NET", "f", 1, "held");
+    LogWrite(E_LOG_INFO, "Net", "f", 1, "once"); // another channel
+    LogRemoveChannelSeverity("NET");
+    LogWrite(E_LOG_INFO, "NET", "f", 1, "removed");
+    LogWrite(E_LOG_INFO, "NEST", "f", 1, "nested");
+    const std::string info = Head("INFO:NET:");
+    EXPECT_EQ(Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" + info +
+                          "removed\n" + Head("INFO:NEST:") + "nested\n" + Head("ERROR:N:") +
+                          "from the callback\n");
+    CAssertRecorder asserts;
+    const ELogFilterMode I = E_LOG_FILTER_INCLUDE, X = E_LOG_FILTER_EXCLUDE;
+    const std::tuple<const char*, ELogFilterMode, const char*, ELogFilterMode, ELogSeverity,
+                     const char*, const char*, bool>
+        cases[] = {{"net/", I, nullptr, I, E_LOG_VERBOSE, "src/net/a.cpp", "NET", true},
+                   {"net/", I, nullptr, I, E_LOG_VERBOSE, "src/ui/b.cpp", "NET", false},
+                   {"net/", I, nullptr, I, E_LOG_INFO, "src/ui/b.cpp", "NET", true},
+                   {nullptr, I, "NE", X, E_LOG_VERBOSE, "f", "NET", false},
+                   {nullptr, I, "NE", X, E_LOG_VERBOSE, "f", "UI", true},
+                   {"", X, nullptr, I, E_LOG_VERBOSE, "f", "UI", false},
+                   {"", X, nullptr, I, E_LOG_INFO, "f", "UI", true},
+                   {"x", ELogFilterMode(5), nullptr, I, E_LOG_VERBOSE, "f", "UI", true}};
+    for (const auto& [fileFilter, fileMode, channelFilter, channelMode, severity, path, channel,
+                      passed] : cases)
+    {
+        LogSetFilters(fileFilter, fileMode, channelFilter, channelMode);
+        LogWrite(severity, channel, path, 1, "m");
+        const std::string word = severity == E_LOG_INFO ? "INFO:" : "VERBOSE:";
+        EXPECT_EQ(Take(), passed ? Head(word + channel + ":") + "m\n" : "") << path;
+        EXPECT_EQ(s_Calls.back(), std::to_string(severity) + " " + channel + " " + path + "(1) m " +
+                                      (passed ? "1" : "0") + " 0 0");
+    }
+    EXPECT_EQ(asserts.Expressions(), SLines{"false"});
+    EXPECT_EQ(m_Counting.m_Allocations, allocations);
+}
+
+// Channel, file, text and filters that end at an inaccessible page are read no further (a
+// filter past 511 characters is cut, with a warning). A null text is asserted and read as
+// empty: the message is still written (the verbose one after the file filter has read its
+// file), the thread still runs or is adopted.
+TEST_F(LogTest, TextsEndingAtAGuardPageOrNullAreReadNoFurther)
+{
+    const std::string name(255, 'c'), file(255, 'f'), text(255, 't');
+    CGuardedText channelText(name), fileText(file), textText(text);
+    CGuardedText fileFilter("y"), channelFilter(std::string(512, 'x'));
+    LogSetChannelSeverity(channelText.Get(), E_LOG_VERBOSE);
+    LogSetFilters(fileFilter.Get(), E_LOG_FILTER_EXCLUDE, channelFilter.Get(),
+                  E_LOG_FILTER_EXCLUDE);
+    // Output 1 without a stream stays silent even where a channel entry lets a message pass.
+    g_LogContext->m_Outputs[0] = {m_Stream, E_LOG_VERBOSE, true, false};
+    g_LogContext->m_Outputs[1] = {nullptr, E_LOG_NONE, false, false};
+    LogWrite(E_LOG_VERBOSE, channelText.Get(), fileText.Get(), 5, "%s", textText.Get());
+    LogRemoveChannelSeverity(channelText.Get());
+    EXPECT_EQ(Take(), Head("WARNING:LOGGER:") +
+                          "The filter was truncated to 511 chars to fit in buffer\n" +
+                          "VERBOSE:" + name.substr(0, 15) + ": " + text + " " + file + "(5)\n");
+    EXPECT_EQ(g_LogContext->m_ChannelSeverities.Size(), 0u);
+    CAssertRecorder asserts;
+    LogWrite(E_LOG_ERROR, nullptr, "a.cpp", 1, "m");
+    LogWrite(E_LOG_VERBOSE, "C", nullptr, 2, "m");
+    EXPECT_EQ(Take(), Head("ERROR::") + "m a.cpp(1)\n" + Head("VERBOSE:C:") + "m (2)\n");
+    static std::string s_Names = "unset";
+    ThreadDestroy(ThreadCreate(
+        nullptr, [](void*) { s_Names = ThreadGetCurrentName(); }, nullptr, 0));
+    s_Names += ThreadGetName(ThreadAttachCurrent(nullptr));
+    ThreadDetachCurrent();
+    EXPECT_EQ(s_Names, "");
+    EXPECT_EQ(asserts.Expressions(), (SLines{"channel != 0 && \"A log message needs a channel!\"",
+                                             "file != 0 && \"A log message needs a source file!\"",
+                                             "name != 0 && \"A thread needs a name!\"",
+                                             "name != 0 && \"A thread needs a name!\""}));
+}
+
+// A name that cannot get its block is left empty; each allocation of a new entry failing
+// in turn leaves the table as it was; removal needs no memory; entries stay in byte order.
+TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
+{
+    m_Counting.m_FailCountdown = 0;
+    EXPECT_EQ(CLogString("key", true).GetString(), nullptr);
+    const CLogChannelSeverityTable& table = g_LogContext->m_ChannelSeverities;
+    for (const char* channel : {"C", "E", "A", "G", "B"})
+    {
+        const uint32_t size = table.Size(); // the array grows for the first and the fifth
+        for (int failing = 0; failing < (size == 0 || size == 4 ? 3 : 2); ++failing)
+        {
+            const int live = m_Counting.Live();
+            m_Counting.m_FailCountdown = failing;
+            LogSetChannelSeverity(channel, E_LOG_INFO);
+            EXPECT_EQ(table.Size(), size);
+            EXPECT_EQ(m_Counting.Live(), live);
+        }
+        LogSetChannelSeverity(channel, static_cast<ELogSeverity>(channel[0]));
+    }
+    m_Counting.m_FailAll = true;
+    LogRemoveChannelSeverity("B");
+    LogRemoveChannelSeverity("C");
+    m_Counting.m_FailAll = false;
+    std::string keys;
+    for (uint32_t i = 0; i < table.Size(); ++i)
+        keys += table.At(i).m_Channel.GetString() + std::string(1, char(table.At(i).m_Severity));
+    EXPECT_EQ(keys, "AAEEGG");
+}
+
+// Concurrent writers while another thread changes channel entries: every line arrives
+// whole, once and in its writer's order; the callback sees every message.
+TEST_F(LogTest, LinesOfConcurrentWritersNeverInterleave)
+{
+    const int writers = 4, lines = 2500;
+    g_LogContext->m_Outputs[0].m_Stream = nullptr;
+    g_LogContext->m_Outputs[1] = {m_Stream, E_LOG_WARNING, true, false};
+    std::atomic<int> finished{0};
+    const std::string padding(150, '.'); // long lines make a torn write likely to show
+    // The last thread changes thresholds (all let warnings pass) and entries that grow and
+    // shrink the table.
+    RunThreads(writers + 1, [&](int writer) {
+        const char channel[] = {'W', static_cast<char>('0' + writer), '\0'};
+        for (int i = 0; i < lines && writer < writers; ++i)
+            LogWrite(E_LOG_WARNING, channel, "w.cpp", 7, "%d %s", i, padding.c_str());
+        finished += writer < writers;
+        for (int round = 0; writer == writers && finished.load() < writers; ++round)
+        {
+            LogSetChannelSeverity("W0", ELogSeverity(E_LOG_WARNING + round % 3));
+            LogSetChannelSeverity(round % 2 ? "Z1" : "Z2", E_LOG_INFO);
+            LogRemoveChannelSeverity("W0");
+            LogRemoveChannelSeverity(round % 2 ? "Z2" : "Z1");
+        }
+    });
+    std::istringstream text(Take());
+    int next[writers] = {};
+    for (std::string line; std::getline(text, line);)
+    {
+        const int writer = line.size() > 9 ? (line[9] - '0') & 3 : 0;
+        ASSERT_EQ(line, Head("WARNING:W" + std::to_string(writer) + ":") +
+                            std::to_string(next[writer]++) + " " + padding + " w.cpp(7)");
+    }
+    EXPECT_EQ(std::vector<int>(next, next + writers), std::vector<int>(writers, lines));
+    EXPECT_EQ(s_Calls.size(), size_t(writers * lines));
+}
