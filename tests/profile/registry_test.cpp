@@ -81,9 +81,7 @@ protected:
     ThreadMutex m_Lock;
 };
 
-// Names end at a guard page: reading past the zero, or past 255 characters, faults. The
-// allocator and the creation callback run under the lock; a creation that either of them
-// starts on the same thread fails, and the outer one completes.
+// Names end at a guard page: reading past the zero, or past 255 characters, faults.
 TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
 {
     Configure(10, 3, INT32_MAX - 1);
@@ -120,6 +118,36 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     EXPECT_EQ(record.m_ClientWord0 | record.m_ClientWord1 | record.m_ClientWord2, 0u);
     EXPECT_EQ(record.m_ClientWord3, 7u);
 
+    // Failures leave no record and no block: a failing first buffer (the second is never
+    // asked for), a failing second (the first is given back), capacities that cannot be
+    // allocated (without a wrapped request), and a thread whose slot cannot hold an id.
+    const int allocations = m_Allocator.m_Allocations.load();
+    for (int failAt : {0, 1})
+    {
+        m_Allocator.m_FailCountdown.store(failAt);
+        EXPECT_EQ(m_Ctx->CreateThreadData("fails"), kInvalid);
+        EXPECT_EQ(m_Allocator.m_Allocations.load() - allocations, failAt);
+        EXPECT_EQ(m_Ctx->m_Threads[4].m_ScopeEntries, nullptr);
+    }
+    EXPECT_EQ(m_Allocator.m_LastSize.load(), 10u * 16u); // the scope buffer came first
+    for (auto [scopes, threads] : {std::pair{10, 0x10000000u}, {-1, 3u}})
+    {
+        m_Ctx->m_NumScopeEntries = scopes;
+        m_Ctx->m_NumThreadEntries = threads;
+        EXPECT_EQ(m_Ctx->CreateThreadData("sized"), kInvalid);
+    }
+    m_Ctx->m_NumScopeEntries = 10;
+    m_Ctx->m_NumThreadEntries = 3;
+    const SThreadSeams saved = g_ThreadSeams;
+    g_profiler_this_thread_id_slot = OS_TLS_INVALID;
+    g_ThreadSeams.m_TlsAlloc = [] { return OS_TLS_INVALID; };
+    OnNewThread([&] { EXPECT_EQ(m_Ctx->RegisterThread("no slot"), 0u); });
+    g_ThreadSeams = saved;
+    EXPECT_EQ(m_Allocator.Live(), 8);
+    EXPECT_EQ(m_Ctx->m_NumThreads, 4);
+
+    // The allocator and the creation callback run under the lock; a creation that either of
+    // them starts on the same thread fails, and the outer one completes.
     s_Backing = &m_Allocator;
     SAllocator lookingUp = {[](SAllocator*, uint32_t size, uint32_t alignment) {
                                 s_Seen.push_back(GetProfiler()->GetThreadID());
@@ -142,38 +170,6 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     EXPECT_EQ(s_LockFreeCalls, 0);
     EXPECT_EQ(m_Ctx->m_NumThreads, 5);
     EXPECT_EQ(m_Allocator.Live(), 10);
-}
-
-TEST_F(ProfilerTest, FailuresLeaveNoRecordAndNoBlockBehind)
-{
-    Configure(8, 2, 5);
-    // A failing first buffer: the second is never asked for; a failing second (after the
-    // scope buffer's 8 x 16 bytes): the first is given back.
-    for (int failAt : {0, 1})
-    {
-        m_Allocator.m_FailCountdown.store(failAt);
-        EXPECT_EQ(m_Ctx->CreateThreadData("fails"), kInvalid);
-        EXPECT_EQ(m_Allocator.m_Allocations.load(), failAt);
-        EXPECT_EQ(m_Allocator.m_LastSize.load(), failAt * 8u * 16u);
-        EXPECT_EQ(m_Ctx->m_Threads[0].m_ScopeEntries, nullptr);
-    }
-    // Capacities that cannot be allocated fail without a wrapped request.
-    for (auto [scopes, threads, id] :
-         {std::tuple{8, 0x10000000u, kInvalid}, {-1, 2u, kInvalid}, {8, 2u, 5u}})
-    {
-        m_Ctx->m_NumScopeEntries = scopes;
-        m_Ctx->m_NumThreadEntries = threads;
-        EXPECT_EQ(m_Ctx->CreateThreadData("sized"), id);
-    }
-    EXPECT_EQ(m_Allocator.Live(), 2); // the last record's buffers only
-    EXPECT_EQ(m_Ctx->GetThreadData(5 + 32), nullptr);
-    // A thread whose slot cannot hold an id uses up no record.
-    const SThreadSeams saved = g_ThreadSeams;
-    g_profiler_this_thread_id_slot = OS_TLS_INVALID;
-    g_ThreadSeams.m_TlsAlloc = [] { return OS_TLS_INVALID; };
-    OnNewThread([&] { EXPECT_EQ(m_Ctx->RegisterThread("no slot"), 0u); });
-    g_ThreadSeams = saved;
-    EXPECT_EQ(m_Ctx->CreateThreadData("next"), 6u);
 }
 
 // Expected values computed apart from the code, in exact integers and IEEE doubles;
@@ -233,7 +229,7 @@ TEST_F(ProfilerTest, ScopeSlotsHashIdentityAndTheFullTable)
 }
 
 // Distinct arrays stand for separately loaded modules, each with its own name texts.
-TEST_F(ProfilerTest, TheModuleTableBeforeAndAfterTheLockAndItsMisuse)
+TEST_F(ProfilerTest, TheModuleTableAndTheReleaseOfNames)
 {
     Configure(64, 4, 1, false);
     CAssertRecorder recorder;
@@ -264,6 +260,30 @@ TEST_F(ProfilerTest, TheModuleTableBeforeAndAfterTheLockAndItsMisuse)
     SProfilerStaticScope cut[] = {{-1, 1.0f, "X1"}, {-1, 1.0f, nullptr}, {-1, 1.0f, "D"}};
     m_Ctx->RegisterModule(cut, cut + 3);
     EXPECT_TRUE(cut[0].m_Index == 0 && cut[2].m_Index == -1 && z[0].m_Index == -1);
+
+    // Departing modules release their names: re-pointed to the last module in table order
+    // that has the name, with its first matching record; cleared when none has.
+    const char s[] = "S", p1[] = "S", p2[] = "S", q1[] = "S", q2[] = "S";
+    SProfilerStaticScope own[] = {{-1, 2.0f, s}}, p[] = {{-1, 2.0f, p1}, {-1, 2.0f, p2}},
+                         q[] = {{-1, 9.0f, "Q only"}, {-1, 9.0f, q1}, {-1, 9.0f, q2}};
+    m_Ctx->RegisterModule(own, own + 1);
+    m_Ctx->RegisterModule(p, p + 2);
+    m_Ctx->RegisterModule(q, q + 3);
+    ASSERT_EQ(q[2].m_Index, 1);
+    const SProfilerScope before = m_Scopes[1];
+    m_Ctx->UnregisterModule(p); // P's texts were not in use: nothing changes
+    EXPECT_EQ(m_Scopes[1].m_Name, q2);
+    m_Ctx->RegisterModule(p, p + 2); // its slots keep 1: no new name
+    m_Ctx->UnregisterModule(q);
+    EXPECT_EQ(m_Scopes[1].m_Name, p1);
+    EXPECT_EQ(m_Scopes[2].m_Name, nullptr); // Q's own scope
+    m_Ctx->UnregisterModule(p);
+    EXPECT_EQ(m_Scopes[1].m_Name, s);
+    m_Ctx->UnregisterModule(own); // nobody left: null name, same hash and ticks
+    EXPECT_EQ(m_Scopes[1].m_Name, nullptr);
+    EXPECT_EQ(std::tie(m_Scopes[1].m_NameHash, m_Scopes[1].m_ThresholdTicks),
+              std::tie(before.m_NameHash, before.m_ThresholdTicks));
+    EXPECT_EQ(m_Scopes[0].m_Name, cut[0].m_Name); // names of other modules are not touched
 
     // A owns records 0 and 1, B owns 4 to 7; unregistering A while it is walked moves B's
     // entry into A's place, and the count read anew ends the walk.
@@ -300,36 +320,7 @@ TEST_F(ProfilerTest, TheModuleTableBeforeAndAfterTheLockAndItsMisuse)
                               "begin != nullptr", "callback != nullptr"})
         EXPECT_TRUE(recorder.Saw(check)) << check;
     EXPECT_EQ(m_Ctx->m_ProfilerNumLoadedModules, 32);
-    EXPECT_EQ(m_Ctx->m_NumScopes, 3);
-}
-
-TEST_F(ProfilerTest, DepartingModulesReleaseTheirNames)
-{
-    Configure(64, 4, 1);
-    int32_t other = -1;
-    m_Ctx->RegisterScope(&other, "Other", 1.0f);
-    const char s[] = "S", p1[] = "S", p2[] = "S", q1[] = "S", q2[] = "S";
-    SProfilerStaticScope own[] = {{-1, 2.0f, s}}, p[] = {{-1, 2.0f, p1}, {-1, 2.0f, p2}},
-                         q[] = {{-1, 9.0f, "Q only"}, {-1, 9.0f, q1}, {-1, 9.0f, q2}};
-    m_Ctx->RegisterModule(own, own + 1);
-    m_Ctx->RegisterModule(p, p + 2);
-    m_Ctx->RegisterModule(q, q + 3);
-    ASSERT_EQ(q[2].m_Index, 1);
-    const SProfilerScope before = m_Scopes[1];
-    m_Ctx->UnregisterModule(p); // P's texts were not in use: nothing changes
-    EXPECT_EQ(m_Scopes[1].m_Name, q2);
-    m_Ctx->RegisterModule(p, p + 2); // its slots keep 1: no new name
-    // Re-pointed: the last module in table order wins with its first matching record.
-    m_Ctx->UnregisterModule(q);
-    EXPECT_EQ(m_Scopes[1].m_Name, p1);
-    EXPECT_EQ(m_Scopes[2].m_Name, nullptr); // Q's own scope cleared
-    m_Ctx->UnregisterModule(p);
-    EXPECT_EQ(m_Scopes[1].m_Name, s);
-    m_Ctx->UnregisterModule(own); // nobody left: null name, same hash and ticks
-    EXPECT_EQ(m_Scopes[1].m_Name, nullptr);
-    EXPECT_EQ(std::tie(m_Scopes[1].m_NameHash, m_Scopes[1].m_ThresholdTicks),
-              std::tie(before.m_NameHash, before.m_ThresholdTicks));
-    EXPECT_STREQ(m_Scopes[0].m_Name, "Other"); // names of other modules are not touched
+    EXPECT_EQ(m_Ctx->m_NumScopes, 5);
 }
 
 // Stress, bounded: 33 threads register at once while others register overlapping scope
@@ -384,6 +375,7 @@ TEST_F(ProfilerTest, ThreadsAndScopesRegisterAtOnceUnderALockFreeReader)
     std::sort(sorted.begin(), sorted.end());
     std::iota(expected.begin() + 1, expected.end(), 1000u); // one thread found no record
     ASSERT_EQ(sorted, expected);
+    EXPECT_EQ(m_Ctx->GetThreadData(1000 + 32), nullptr);
     for (int i = 0; i < kThreads; ++i)
         EXPECT_TRUE(ids[i] == 0 ||
                     m_Ctx->GetThreadData(int32_t(ids[i]))->m_Name == "worker " + std::to_string(i));
