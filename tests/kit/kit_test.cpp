@@ -44,7 +44,7 @@ constexpr int kIterations = 1000, kOwners = 4;
 std::string ReportLine(const char* title, const std::string& name)
 {
     const std::string path = testing::TempDir() + "kit_test_report.txt";
-    FILE* file = std::fopen(path.c_str(), "w");
+    FILE* file = std::fopen(path.c_str(), "wb");
     ProfilerKitReport(file);
     std::fclose(file);
     std::ifstream in(path, std::ios::binary);
