@@ -12,15 +12,13 @@ KIT_TEST_EXPORT void KitModuleBWork(int iterations)
     }
 }
 
-KIT_TEST_EXPORT ThreadImpl* KitModuleBStartThread(const char* name, ThreadEntryFunc entry,
-                                                  void* arg)
+// Two threads of this module's thread layer, named by it, run to their end.
+KIT_TEST_EXPORT void KitModuleBRunThreads(ThreadEntryFunc entry, void* first, void* second)
 {
-    return ThreadCreate(name, entry, arg, 0);
-}
-
-KIT_TEST_EXPORT void KitModuleBJoinThread(ThreadImpl* thread)
-{
-    ThreadDestroy(thread);
+    ThreadImpl* threads[] = {ThreadCreate("Bworker", entry, first, 0),
+                             ThreadCreate("OSnamed", entry, second, 0)};
+    ThreadDestroy(threads[0]);
+    ThreadDestroy(threads[1]);
 }
 
 KIT_TEST_EXPORT void KitModuleBLog(const char* text)
