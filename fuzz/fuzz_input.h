@@ -1,6 +1,6 @@
 // What the fuzz targets share: the check that ends a run on a disagreement, the reader that
 // turns the fuzzer's bytes into operations and arguments, and an allocator that counts the
-// blocks it holds and fails the allocation that a countdown reaches. Portable.
+// blocks it holds. Portable.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +18,7 @@ struct SInput
     uint8_t Byte() { return m_Size ? (--m_Size, *m_Data++) : 0; }
 };
 
-inline int g_Live = 0, g_FailIn = -1; // blocks held; allocations left before one fails
-inline SAllocator g_Allocator = {[](SAllocator*, uint32_t size, uint32_t) {
-                                     return g_FailIn < 0 || g_FailIn-- > 0
-                                                ? (++g_Live, std::malloc(size))
-                                                : nullptr;
-                                 },
-                                 [](SAllocator*, void* block) { --g_Live, std::free(block); }};
+inline int g_Live = 0; // blocks held
+inline SAllocator g_Allocator = {
+    [](SAllocator*, uint32_t size, uint32_t) { return ++g_Live, std::malloc(size); },
+    [](SAllocator*, void* block) { --g_Live, std::free(block); }};

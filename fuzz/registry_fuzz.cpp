@@ -73,7 +73,7 @@ static bool RunOperations(SInput& in)
 {
     while (in.m_Size > 0)
     {
-        const uint8_t op = in.Byte() % 6, arg = in.Byte();
+        const uint8_t op = in.Byte() % 5, arg = in.Byte();
         const uint32_t next = uint32_t(g_Ctx.m_NumThreads + g_Ctx.m_FirstThreadID);
         const int32_t modules = g_Ctx.m_ProfilerNumLoadedModules;
         SModule& module = g_Modules[arg % std::size(g_Modules)];
@@ -104,12 +104,9 @@ static bool RunOperations(SInput& in)
             g_Ctx.m_BigLock = g_Lock;
             g_Ctx.ForEachModuleScope(&RegisterRecord, 0);
             break;
-        case 4:
-            g_FailIn = arg % 4;
-            break;
         }
         CheckInvariants();
-        if (op == 5)
+        if (op == 4)
             return true;
     }
     return false;
@@ -131,7 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     g_Ctx.m_Flags = 0;
     g_Ctx.m_BigLock = nullptr;
     g_Ctx.m_ProfilerAllocator = &g_Allocator;
-    g_FailIn = -1;
     SInput in = {data, size};
     g_Ctx.m_NumScopeEntries = in.Byte() % 12;
     g_Ctx.m_NumThreadEntries = in.Byte() % 4;

@@ -91,9 +91,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     SCountingAllocator allocator;
     const std::tuple<SAllocator*, int32_t, int32_t, int32_t, const char*> cases[] = {
         {nullptr, 8, 8, 1, "missing allocator"},
-        {allocator.Get(), 0, 8, 1, "m_NumScopeEntries > 0"},
         {allocator.Get(), PROFILER_KIT_MAX_SCOPES + 1, 8, 1, "PROFILER_KIT_MAX_SCOPES"},
-        {allocator.Get(), 8, 0, 1, "m_NumThreadEntries > 0"},
         {allocator.Get(), 8, 8, 0, "m_FirstThreadID >= 1"},
         {allocator.Get(), 64, 5, 7, nullptr}, // a ring of 8
     };
@@ -108,7 +106,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
             break;
         CAssertRecorder recorder;
         EXPECT_FALSE(ProfilerKitInit(params)) << expression;
-        EXPECT_TRUE(recorder.Count() == 1 && recorder.Saw(expression)) << expression;
+        EXPECT_TRUE(recorder.Expressions().size() == 1 && recorder.Saw(expression)) << expression;
         EXPECT_TRUE(std::equal(before.begin(), before.end(), raw)) << expression;
     }
     LogInit(SLogInitParams());
@@ -149,14 +147,11 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     for (const nlohmann::json& event : trace.at("traceEvents"))
         events[event.at("ph") == "X" ? event.at("name") : event.at("ph")].push_back(event);
     // Eight kept: the last five ticks, two inner calls, the outer call; one thread's name.
-    EXPECT_EQ(events.size(), 5u);
-    EXPECT_EQ(events["Trace::Tick"].size(), 5u);
-    ASSERT_EQ(events["M"].size(), 1u);
     const auto& inner = events["Trace::Inner \"quoted\" \\ \t"];
     const auto& frames = events["i"];
+    ASSERT_TRUE(events.size() == 5 && events["Trace::Tick"].size() == 5 &&
+                events["M"].size() == 1 && inner.size() == 2 && frames.size() == 2);
     const nlohmann::json outer = events["Trace::Outer"].at(0);
-    ASSERT_EQ(inner.size(), 2u);
-    ASSERT_EQ(frames.size(), 2u);
     const double start = outer.at("ts"), end = start + outer.at("dur").get<double>();
     EXPECT_GE(outer.at("dur").get<double>(), 30000.0);
     const double rounding = 0.002; // microseconds printed with three decimals

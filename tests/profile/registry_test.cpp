@@ -31,17 +31,6 @@ namespace
 
 constexpr uint32_t kInvalid = PROFILER_INVALID_THREAD_ID;
 
-// Whether another thread finds the context's lock free: false while this thread holds it.
-bool LockFreeElsewhere()
-{
-    bool free = false;
-    std::thread([&] {
-        if ((free = ThreadMutexTryLock(GetProfiler()->m_BigLock)))
-            ThreadMutexUnlock(GetProfiler()->m_BigLock);
-    }).join();
-    return free;
-}
-
 std::vector<uint32_t> s_Seen;
 int s_LockFreeCalls = 0;
 SCountingAllocator* s_Backing = nullptr;
@@ -140,14 +129,14 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     s_Backing = &m_Allocator;
     SAllocator lookingUp = {[](SAllocator*, uint32_t size, uint32_t alignment) {
                                 s_Seen.push_back(GetProfiler()->GetThreadID());
-                                s_LockFreeCalls += LockFreeElsewhere();
+                                s_LockFreeCalls += OtherThreadTakes(GetProfiler()->m_BigLock);
                                 return s_Backing->m_Base.m_Alloc(s_Backing->Get(), size, alignment);
                             },
                             m_Allocator.m_Base.m_Free};
     m_Ctx->m_ProfilerAllocator = &lookingUp;
     m_Ctx->m_OnThreadCreated = [](uint32_t id, const char* name) {
         SProfilerContext* context = GetProfiler();
-        s_LockFreeCalls += LockFreeElsewhere();
+        s_LockFreeCalls += OtherThreadTakes(GetProfiler()->m_BigLock);
         s_Seen.insert(s_Seen.end(), {id, uint32_t(context->m_NumThreads), name[0] == 'o',
                                      context->CreateThreadData("inner"), context->GetThreadID(),
                                      context->RegisterThread("inner")});

@@ -14,14 +14,10 @@
 
 #include "common/debug/assert.h"
 #include "common/memory/allocator.h"
+#include "common/thread/mutex.h"
 
-struct SAssertRecord
-{
-    std::string m_Expression;
-};
-
-// Installs itself as the module's AssertHandler for its lifetime and records every failed
-// check; returns false so execution continues past the check.
+// Installs itself as the module's AssertHandler for its lifetime and records the expression
+// text of every failed check; returns false so execution continues past the check.
 class CAssertRecorder
 {
 public:
@@ -30,23 +26,15 @@ public:
         s_Recorder = this;
         AssertHandler = [](const char*, int, const char* expression) {
             std::lock_guard<std::mutex> hold(s_Recorder->m_Mutex);
-            s_Recorder->m_Records.push_back({expression});
+            s_Recorder->m_Expressions.push_back(expression);
             return false;
         };
     }
     ~CAssertRecorder() { AssertHandler = nullptr; }
-    std::vector<SAssertRecord> Records() const
-    {
-        std::lock_guard<std::mutex> hold(m_Mutex);
-        return m_Records;
-    }
-    size_t Count() const { return Records().size(); }
     std::vector<std::string> Expressions() const
     {
-        std::vector<std::string> expressions;
-        for (const SAssertRecord& record : Records())
-            expressions.push_back(record.m_Expression);
-        return expressions;
+        std::lock_guard<std::mutex> hold(m_Mutex);
+        return m_Expressions;
     }
     // True when some failure's expression text contains the given text.
     bool Saw(const std::string& part) const
@@ -60,7 +48,7 @@ public:
 private:
     static inline CAssertRecorder* s_Recorder = nullptr;
     mutable std::mutex m_Mutex;
-    std::vector<SAssertRecord> m_Records;
+    std::vector<std::string> m_Expressions;
 };
 
 // An SAllocator that counts blocks, fills new blocks with 0xCD (so zero-filling by the
@@ -72,7 +60,6 @@ struct SCountingAllocator
     std::atomic<int> m_Frees{0};
     // Successful allocations left before the next one fails; -1: none fails.
     std::atomic<int> m_FailCountdown{-1};
-    std::atomic<bool> m_FailAll{false};
     std::atomic<uint32_t> m_LastSize{0};
     std::atomic<uint32_t> m_LastAlignment{0};
 
@@ -82,9 +69,9 @@ struct SCountingAllocator
     {
         auto* counting = reinterpret_cast<SCountingAllocator*>(self);
         const int countdown = counting->m_FailCountdown.load();
-        if (countdown >= 0 && !counting->m_FailAll.load())
+        if (countdown >= 0)
             counting->m_FailCountdown.store(countdown - 1);
-        if (countdown == 0 || counting->m_FailAll.load())
+        if (countdown == 0)
             return nullptr;
         void* block = DefaultAlloc(GetDefaultAllocator(), size, alignment);
         if (block != nullptr)
@@ -125,4 +112,15 @@ inline void RunThreads(int count, const std::function<void(int)>& body)
         threads.emplace_back(body, index);
     for (std::thread& thread : threads)
         thread.join();
+}
+
+// Whether another thread can take the mutex now: false while this thread holds it.
+inline bool OtherThreadTakes(ThreadMutex* mutex)
+{
+    bool taken = false;
+    std::thread([&] {
+        if ((taken = ThreadMutexTryLock(mutex)))
+            ThreadMutexUnlock(mutex);
+    }).join();
+    return taken;
 }

@@ -2,7 +2,6 @@
 // set-up, tear-down and their misuse; null texts, texts ending at a guard page, a failing
 // allocator, and concurrent writers. Portable.
 #include <sstream>
-#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -27,21 +26,14 @@ static bool RecordCall(ELogSeverity severity, const char* channel, const char* f
                        const char* text, bool passed, uint32_t line, uint32_t level, int64_t ms,
                        void*)
 {
-    std::ostringstream call;
-    call << severity << ' ' << channel << ' ' << file << '(' << line << ") " << text << ' '
-         << passed << ' ' << level << ' ' << ms;
-    s_Calls.push_back(call.str());
+    s_Calls.push_back(std::to_string(severity) + ' ' + channel + ' ' + file + '(' +
+                      std::to_string(line) + ") " + text + ' ' + std::to_string(passed) + ' ' +
+                      std::to_string(level) + ' ' + std::to_string(ms));
     if (std::string(channel) == "SHUT")
         LogShutdown();
     if (std::string(channel) == "NEST")
         LogWrite(E_LOG_ERROR, "N", "f", 2, "from the callback");
     return true;
-}
-
-static void ShutDownAfterOutput(LogOutputFunc output, SLogMessage* message, void*)
-{
-    output(message);
-    LogShutdown();
 }
 
 // Output 0 off and output 1 on every severity, both to one temporary stream (a line that
@@ -116,7 +108,12 @@ TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
     g_LogContext = first; // the fixture shuts the first context down
     g_LogAllocator = m_Counting.Get();
     LogWrite(E_LOG_ERROR, "SHUT", "f", 1, "callback");
-    LogSetOutputHook(&ShutDownAfterOutput, nullptr);
+    LogSetOutputHook(
+        [](LogOutputFunc output, SLogMessage* message, void*) {
+            output(message);
+            LogShutdown();
+        },
+        nullptr);
     LogWrite(E_LOG_ERROR, "C", "f", 2, "hook");
     EXPECT_EQ(Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
     const std::string none = "context != 0 && \"LogInit has not been run!\"",
@@ -161,9 +158,7 @@ TEST_F(LogTest, LineLayoutAndTheDebuggerCopy)
 }
 
 // A channel entry replaces both outputs' thresholds until it is removed; a callback may
-// log; the write path allocates nothing. Filters judge verbose messages only, the file filter
-// before the channel filter; the callback sees what they reject. A filter of an unknown mode is
-// reported and passes.
+// log; the write path allocates nothing. A filter of an unknown mode is reported and passes.
 TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
 {
     char name[] = "NET";
@@ -176,32 +171,16 @@ TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
     LogRemoveChannelSeverity("NET");
     LogWrite(E_LOG_INFO, "NET", "f", 1, "removed");
     LogWrite(E_LOG_INFO, "NEST", "f", 1, "nested");
+    EXPECT_EQ(s_Calls[1], "5 NET f(1) held 1 0 0"); // the callback sees what no output takes
     const std::string info = Head("INFO:NET:");
     EXPECT_EQ(Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" + info +
                           "removed\n" + Head("INFO:NEST:") + "nested\n" + Head("ERROR:N:") +
                           "from the callback\n");
+    // The filters' verdicts on arbitrary texts are the log fuzz target's to check.
     CAssertRecorder asserts;
-    const ELogFilterMode I = E_LOG_FILTER_INCLUDE, X = E_LOG_FILTER_EXCLUDE;
-    const std::tuple<const char*, ELogFilterMode, const char*, ELogFilterMode, ELogSeverity,
-                     const char*, const char*, bool>
-        cases[] = {{"net/", I, nullptr, I, E_LOG_VERBOSE, "src/net/a.cpp", "NET", true},
-                   {"net/", I, nullptr, I, E_LOG_VERBOSE, "src/ui/b.cpp", "NET", false},
-                   {"net/", I, nullptr, I, E_LOG_INFO, "src/ui/b.cpp", "NET", true},
-                   {nullptr, I, "NE", X, E_LOG_VERBOSE, "f", "NET", false},
-                   {nullptr, I, "NE", X, E_LOG_VERBOSE, "f", "UI", true},
-                   {"", X, nullptr, I, E_LOG_VERBOSE, "f", "UI", false},
-                   {"", X, nullptr, I, E_LOG_INFO, "f", "UI", true},
-                   {"x", ELogFilterMode(5), nullptr, I, E_LOG_VERBOSE, "f", "UI", true}};
-    for (const auto& [fileFilter, fileMode, channelFilter, channelMode, severity, path, channel,
-                      passed] : cases)
-    {
-        LogSetFilters(fileFilter, fileMode, channelFilter, channelMode);
-        LogWrite(severity, channel, path, 1, "m");
-        const std::string word = severity == E_LOG_INFO ? "INFO:" : "VERBOSE:";
-        EXPECT_EQ(Take(), passed ? Head(word + channel + ":") + "m\n" : "") << path;
-        EXPECT_EQ(s_Calls.back(), std::to_string(severity) + " " + channel + " " + path + "(1) m " +
-                                      (passed ? "1" : "0") + " 0 0");
-    }
+    LogSetFilters("x", ELogFilterMode(5), nullptr, E_LOG_FILTER_INCLUDE);
+    LogWrite(E_LOG_VERBOSE, "UI", "f", 1, "m");
+    EXPECT_EQ(Take(), Head("VERBOSE:UI:") + "m\n");
     EXPECT_EQ(asserts.Expressions(), SLines{"false"});
     EXPECT_EQ(m_Counting.m_Allocations, allocations);
 }
@@ -263,10 +242,10 @@ TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
         }
         LogSetChannelSeverity(channel, static_cast<ELogSeverity>(channel[0]));
     }
-    m_Counting.m_FailAll = true;
+    m_Counting.m_FailCountdown = 0; // armed until an allocation is tried
     LogRemoveChannelSeverity("B");
     LogRemoveChannelSeverity("C");
-    m_Counting.m_FailAll = false;
+    EXPECT_EQ(m_Counting.m_FailCountdown, 0);
     std::string keys;
     for (uint32_t i = 0; i < table.Size(); ++i)
         keys += table.At(i).m_Channel.GetString() + std::string(1, char(table.At(i).m_Severity));
