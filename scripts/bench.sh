@@ -13,7 +13,7 @@ for preset in linux-x64-release linux-x86-release; do
         [ -x "$bench" ] || continue
         name=$(basename "$bench")
         echo "== $preset $name"
-        "$bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+        "$bench" --benchmark_repetitions=5 \
             --benchmark_report_aggregates_only=true \
             --benchmark_out="$out/$preset-$name.json" --benchmark_out_format=json >/dev/null
     done

@@ -2,7 +2,6 @@
 // OS's side of adoption, priorities and binding (platform/os.h): pthreads, per-thread nice
 // values, sched_setaffinity and the sysfs CPU topology. Per-OS; the portable half of the
 // thread layer is common/thread/thread.cpp and common/thread/affinity.cpp.
-#include "thread_posix.h"
 
 #include <atomic>
 #include <cerrno>
@@ -24,8 +23,9 @@
 #include "common/thread/thread.h"
 #include "platform/os.h"
 
-SThreadOsSeams g_ThreadOsSeams = {"/sys/devices/system/cpu", &sched_getaffinity,
-                                  &sched_setaffinity};
+// The sysfs CPU directory: "online" lists the online processors and
+// cpuN/topology/core_cpus_list (or thread_siblings_list) the processors of N's core.
+static const char* const s_CpuRoot = "/sys/devices/system/cpu";
 
 // The failure reports carry the same texts on both OSes, so the names they quote exist here.
 static const int FALSE = 0;
@@ -65,7 +65,7 @@ public:
 
     bool Read(pid_t tid)
     {
-        while (g_ThreadOsSeams.m_GetAffinity(tid, m_Size, m_Set) != 0)
+        while (sched_getaffinity(tid, m_Size, m_Set) != 0)
         {
             if (errno != EINVAL || m_Count >= 1 << 20)
                 return false;
@@ -73,7 +73,7 @@ public:
         }
         return true;
     }
-    bool Write(pid_t tid) const { return g_ThreadOsSeams.m_SetAffinity(tid, m_Size, m_Set) == 0; }
+    bool Write(pid_t tid) const { return sched_setaffinity(tid, m_Size, m_Set) == 0; }
     uint64_t Mask() const
     {
         uint64_t mask = 0;
@@ -503,7 +503,7 @@ uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
 
     // Every online processor counts once; a core counts once, with its lowest processor
     // (the kernel lists only online processors as siblings).
-    const char* root = g_ThreadOsSeams.m_CpuRoot;
+    const char* root = s_CpuRoot;
     char path[PATH_MAX];
     char text[4096];
     std::snprintf(path, sizeof(path), "%s/online", root);

@@ -2,18 +2,16 @@
 // description), affinity and processor information on Windows, and the OS's side of
 // adoption, priorities and binding (platform/os.h). Per-OS; the portable half of the
 // thread layer is common/thread/thread.cpp and common/thread/affinity.cpp.
-#include "thread_win32.h"
 
 #include <bit>
 #include <cwchar>
 #include <new>
+#include <windows.h>
 
 #include "common/debug/assert.h"
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
 #include "platform/os.h"
-
-SThreadOsSeams g_ThreadOsSeams = {&GetLogicalProcessorInformation};
 
 uint32_t ThreadGetCurrentId()
 {
@@ -281,7 +279,7 @@ uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
     SProcessorInfo* records = fixed;
     DWORD capacity = sizeof(fixed);
     DWORD length = capacity;
-    BOOL ok = g_ThreadOsSeams.m_GetLogicalProcessorInformation(records, &length);
+    BOOL ok = GetLogicalProcessorInformation(records, &length);
     // The processor set may change between calls, so a few more tries.
     for (int attempt = 0; !ok && GetLastError() == ERROR_INSUFFICIENT_BUFFER && attempt < 4;
          ++attempt)
@@ -294,7 +292,7 @@ uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
             break;
         capacity = count * s_InfoBytes;
         length = capacity;
-        ok = g_ThreadOsSeams.m_GetLogicalProcessorInformation(records, &length);
+        ok = GetLogicalProcessorInformation(records, &length);
     }
 
     uint32_t cores = 0;
