@@ -475,14 +475,14 @@ template <typename Visit> static bool ForEachListedCpu(const char* text, Visit v
 
 // The lowest-numbered processor of cpu's core, from its sibling list (sysfs lists are in
 // ascending order); cpu itself when the topology cannot be read.
-static unsigned FirstOfCore(const char* root, unsigned cpu)
+static unsigned FirstOfCore(unsigned cpu)
 {
     static const char* const s_Names[] = {"core_cpus_list", "thread_siblings_list"};
     char path[PATH_MAX];
     char text[4096];
     for (const char* name : s_Names)
     {
-        std::snprintf(path, sizeof(path), "%s/cpu%u/topology/%s", root, cpu, name);
+        std::snprintf(path, sizeof(path), "%s/cpu%u/topology/%s", s_CpuRoot, cpu, name);
         char* end = nullptr;
         if (ReadSmallFile(path, text))
         {
@@ -503,15 +503,14 @@ uint32_t ThreadGetNumProcessors(uint32_t* num_cores)
 
     // Every online processor counts once; a core counts once, with its lowest processor
     // (the kernel lists only online processors as siblings).
-    const char* root = s_CpuRoot;
     char path[PATH_MAX];
     char text[4096];
-    std::snprintf(path, sizeof(path), "%s/online", root);
+    std::snprintf(path, sizeof(path), "%s/online", s_CpuRoot);
     uint32_t logical = 0;
     uint32_t cores = 0;
     bool listed = ReadSmallFile(path, text) && ForEachListedCpu(text, [&](unsigned cpu) {
                       ++logical;
-                      if (FirstOfCore(root, cpu) == cpu)
+                      if (FirstOfCore(cpu) == cpu)
                           ++cores;
                   });
     if (!listed || logical == 0 || cores == 0)
