@@ -36,6 +36,7 @@ int main(int argc, char** argv)
     ProfilerKitShutdown();
     if (plugin != nullptr)
         dlclose(plugin);
-    std::puts(ok ? "package client: ok" : "package client: FAILED");
+    std::printf("package client: %s %s %d\n", ok ? "ok" : "FAILED", PROFILERCONTEXT_VERSION_STRING,
+                PROFILERCONTEXT_VERSION);
     return ok ? 0 : 1;
 }
