@@ -17,12 +17,6 @@ endfunction()
 string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$" version "${VERSION}")
 set(major ${CMAKE_MATCH_1})
 math(EXPR number "${CMAKE_MATCH_1} * 10000 + ${CMAKE_MATCH_2} * 100 + ${CMAKE_MATCH_3}")
-function(run_client client plugin)
-    run(${client} ${plugin})
-    if(NOT last_output MATCHES "package client: ok ${VERSION} ${number}\n")
-        message(FATAL_ERROR "unexpected output of ${client}: ${last_output}")
-    endif()
-endfunction()
 
 # Every header in the package's own folder: the prefix's include/ gets that one name.
 set(prefix ${WORK_DIR}/prefix)
@@ -49,7 +43,10 @@ if(TOOLCHAIN_FILE)
 endif()
 run(${CMAKE_COMMAND} -S ${CLIENT_DIR} -B ${WORK_DIR}/cmake -G ${GENERATOR} ${settings})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake)
-run_client(${WORK_DIR}/cmake/package_client ${WORK_DIR}/cmake/package_plugin.so)
+run(${WORK_DIR}/cmake/package_client ${WORK_DIR}/cmake/package_plugin.so)
+if(NOT last_output MATCHES "package client: ok ${VERSION} ${number}\n")
+    message(FATAL_ERROR "unexpected output of the find_package client: ${last_output}")
+endif()
 
 # The disabled plug-in: no record section, no kit code, no profiler library to load.
 set(bare ${WORK_DIR}/cmake/package_plugin_disabled.so)
@@ -80,12 +77,13 @@ if(NOT enabled_names OR NOT enabled_names STREQUAL disabled_names
     message(FATAL_ERROR "kit macros not all compiled out:\n${enabled}\nbecome\n${disabled}")
 endif()
 
-# The README's own lines: the executable and the plug-in, with g++ standing for this
-# configuration's compiler and flags, built where the README's main.cpp and plugin.cpp are.
-file(STRINGS ${README} lines REGEX "^g\\+\\+ .*pkg-config")
+# The README's own lines, run in the folder where its main.cpp and plugin.cpp are: the
+# executable and the plug-in built, g++ standing for this configuration's compiler and
+# flags, and the program started as it says.
+file(STRINGS ${README} lines REGEX "^(g\\+\\+ .*pkg-config|\\./app)")
 list(LENGTH lines count)
-if(NOT count EQUAL 2)
-    message(FATAL_ERROR "expected the README's two pkg-config build lines, found: ${lines}")
+if(NOT count EQUAL 3 OR NOT lines MATCHES ";\\./app$")
+    message(FATAL_ERROR "expected the README's two pkg-config build lines and ./app: ${lines}")
 endif()
 set(out ${WORK_DIR}/pkg-config)
 file(COPY ${CLIENT_DIR}/main.cpp ${CLIENT_DIR}/plugin.cpp DESTINATION ${out})
@@ -97,9 +95,11 @@ endif()
 foreach(line ${lines})
     string(REGEX REPLACE "^g\\+\\+" "${CXX_COMPILER} ${CXX_FLAGS} ${EXE_LINKER_FLAGS}" line "${line}")
     execute_process(COMMAND sh -c "${line}" WORKING_DIRECTORY ${out} RESULT_VARIABLE rc
-        ERROR_VARIABLE err)
+        OUTPUT_VARIABLE output ERROR_VARIABLE err)
     if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "the README's line failed: ${line}\n${err}")
+        message(FATAL_ERROR "the README's line failed: ${line}\n${output}\n${err}")
     endif()
 endforeach()
-run_client(${out}/app ${out}/plugin.so)
+if(NOT output MATCHES "package client: ok ${VERSION} ${number}\n")
+    message(FATAL_ERROR "unexpected output of the README's ./app: ${output}")
+endif()
