@@ -464,7 +464,7 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
         t_LogDroppedNested = false;
         if (!s_DroppedNestedReported.exchange(true))
             LogWrite(E_LOG_ERROR, "LOGGER", __FILE__, __LINE__,
-                     "Dropped %u log messages: more than %u writes nested in the output path",
+                     "Dropped %u log messages nested deeper than %u writes",
                      static_cast<unsigned>(LogDroppedNestedWrites()),
                      static_cast<unsigned>(LOG_MAX_NESTED_WRITES));
     }
