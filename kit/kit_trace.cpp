@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "common/debug/utf8.h"
 #include "kit/kit_private.h"
 #include "kit/profilerkit.h"
 
@@ -19,17 +20,22 @@ struct SEvent
     uint32_t m_Thread;
 };
 
+// Names come from scope literals and from the OS, in any bytes: each ill-formed piece is
+// written as U+FFFD, so the file stays valid UTF-8 whatever a name holds.
 void WriteJsonString(FILE* file, const char* text)
 {
     std::fputc('"', file);
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c)
+    for (SUtf8Step step; (step = Utf8Step(text)).m_Length != 0; text += step.m_Length)
     {
-        if (*c == '"' || *c == '\\')
-            std::fprintf(file, "\\%c", *c);
-        else if (*c < 0x20)
-            std::fprintf(file, "\\u%04x", *c);
+        const unsigned char c = static_cast<unsigned char>(*text);
+        if (!step.m_Valid)
+            std::fputs("\\ufffd", file);
+        else if (c == '"' || c == '\\')
+            std::fprintf(file, "\\%c", c);
+        else if (c < 0x20)
+            std::fprintf(file, "\\u%04x", c);
         else
-            std::fputc(*c, file);
+            std::fwrite(text, 1, step.m_Length, file);
     }
     std::fputc('"', file);
 }

@@ -1,8 +1,11 @@
 // The kit's per-OS part on Windows (PE): the module's record array between the begin and
 // end markers of its grouped record sections, the thread description of the calling
 // thread (Windows 10 and later, looked up at run time) and the process id. Per-OS.
+#include <cstring>
+#include <new>
 #include <windows.h>
 
+#include "common/debug/utf8.h"
 #include "kit/kit_private.h"
 #include "platform/record_section.h"
 
@@ -38,16 +41,24 @@ bool ProfilerKitOsThreadName(char* buffer, size_t size)
 {
     static const GetThreadDescriptionFunc s_GetThreadDescription = LookUpGetThreadDescription();
     PWSTR wide = NULL;
-    if (s_GetThreadDescription == NULL ||
+    if (size == 0 || s_GetThreadDescription == NULL ||
         FAILED(s_GetThreadDescription(GetCurrentThread(), &wide)) || wide == NULL)
         return false;
-    const int written =
-        WideCharToMultiByte(CP_UTF8, 0, wide, -1, buffer, static_cast<int>(size), NULL, NULL);
+    // The conversion fails outright when the buffer is too small, so the whole description
+    // goes into a block of its own and is then cut between two characters.
+    const int whole = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
+    char* text = whole > 0 ? new (std::nothrow) char[static_cast<size_t>(whole)] : nullptr;
+    const bool named =
+        text != nullptr && WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, whole, NULL, NULL) > 0;
     LocalFree(wide);
-    if (written <= 0)
-        return false;
-    buffer[size - 1] = '\0';
-    return true;
+    if (named)
+    {
+        const size_t length = Utf8CutLength(text, size - 1);
+        std::memcpy(buffer, text, length);
+        buffer[length] = '\0';
+    }
+    delete[] text;
+    return named;
 }
 
 uint32_t ProfilerKitOsProcessId()

@@ -94,7 +94,8 @@ void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority);
 EThreadPriority ThreadGetPriority(ThreadImpl* thread);
 // Has no effect: processor binding goes through ThreadSetAffinity.
 void ThreadSetProcessor(ThreadImpl* thread, int32_t processor);
-// Stores at most 127 characters of the name, then tells debuggers the whole name.
+// Stores at most 127 bytes of the name, cut between two UTF-8 characters, then tells
+// debuggers the whole name.
 void ThreadSetName(ThreadImpl* thread, const char* name);
 // Tells debuggers (and the OS's own thread name, where it keeps one) a thread's name.
 void ThreadAnnounceName(uint32_t thread_id, const char* name);
