@@ -6,24 +6,20 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
+// Set up after the filter has chosen the tests and before the first of them runs.
 class COneTestPerProcess : public testing::Environment
 {
 public:
-    // Runs after the filter has chosen the tests and before the first of them.
     void SetUp() override
     {
         if (testing::UnitTest::GetInstance()->test_to_run_count() <= 1)
             return;
-        std::fflush(stdout);
-        std::fputs("these tests share one process-wide context: run one test per process, as "
-                   "ctest does, or pick one with --gtest_filter=NAME\n",
-                   stderr);
+        std::fflush(stdout); // gtest's lines first, then why the run ends
+        std::fprintf(stderr, "these tests share one process-wide context: run one test per "
+                             "process, as ctest does, or pick one with --gtest_filter=NAME\n");
         std::exit(1);
     }
 };
 
-testing::Environment* const s_OneTestPerProcess =
+static testing::Environment* const s_OneTestPerProcess =
     testing::AddGlobalTestEnvironment(new COneTestPerProcess);
-} // namespace
