@@ -1,6 +1,6 @@
 # Fails unless a module's record section holds its records back to back and nothing else:
 # COUNT records of RECORD_SIZE bytes, plus the begin and end markers on PE. Read from the
-# built file, so the build-only configurations prove the layout too.
+# built file on the build machine, so the layout is proved whether or not the module can run.
 # Run as: cmake -DLIBRARY=<file> -DTOOL=<objdump> -DKIND=<elf|pe> -DCOUNT=<n>
 #         -DRECORD_SIZE=<12 or 16> -P CheckRecordSection.cmake
 if(KIND STREQUAL "pe")
