@@ -1,6 +1,7 @@
 // The kit's per-OS part on Windows (PE): the module's record array between the begin and
 // end markers of its grouped record sections, the thread description of the calling
-// thread (Windows 10 and later, looked up at run time) and the process id. Per-OS.
+// thread (Windows 10 and later, looked up at run time), the process id and the replacement
+// of a file (rename does not replace one on Windows). Per-OS.
 #include <windows.h>
 
 #include "kit/kit_private.h"
@@ -53,4 +54,9 @@ bool ProfilerKitOsThreadName(char* buffer, size_t size)
 uint32_t ProfilerKitOsProcessId()
 {
     return GetCurrentProcessId();
+}
+
+bool ProfilerKitOsReplaceFile(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
