@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -31,6 +34,8 @@
         reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)))
 #else
 #include <dlfcn.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #define KIT_ENTRY(type, module, name) reinterpret_cast<type>(dlsym(module, name))
 #endif
 
@@ -40,15 +45,25 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
-// The report's first line after the title that ends with the name; empty when none does.
-std::string ReportLine(const char* title, const std::string& name)
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReportText()
 {
     const std::string path = testing::TempDir() + "kit_test_report.txt";
     FILE* file = std::fopen(path.c_str(), "wb");
-    ProfilerKitReport(file);
+    EXPECT_TRUE(ProfilerKitReport(file));
     std::fclose(file);
-    std::ifstream in(path, std::ios::binary);
-    const std::string report(std::istreambuf_iterator<char>(in), {});
+    return FileText(path);
+}
+
+// The report's first line after the title that ends with the name; empty when none does.
+std::string ReportLine(const char* title, const std::string& name)
+{
+    const std::string report = ReportText();
     const size_t at = report.find("  " + name + "\n", report.find(title));
     const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
     return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
@@ -71,6 +86,27 @@ void RunWork(void* arg)
 }
 
 std::vector<std::string> s_Lines;
+
+bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
+              uint32_t, int64_t, void*)
+{
+    s_Lines.push_back(std::string(channel) + ": " + text);
+    return true;
+}
+
+nlohmann::json Trace(const char* name = "kit_test_trace.json")
+{
+    const std::string path = testing::TempDir() + name;
+    EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
+    return nlohmann::json::parse(std::ifstream(path));
+}
+
+// Thresholds beyond the 32-bit tick field: warned once, saturated.
+void BeyondTheTickField()
+{
+    PROFILE_SCOPE("Limits::Beyond", 10000000);
+    PROFILE_SCOPE("Limits::Beyond too", 20000000);
+}
 
 } // namespace
 
@@ -110,13 +146,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         EXPECT_TRUE(std::equal(before.begin(), before.end(), raw)) << expression;
     }
     LogInit(SLogInitParams());
-    LogSetCallback(
-        [](ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
-           uint32_t, int64_t, void*) {
-            s_Lines.push_back(std::string(channel) + ": " + text);
-            return true;
-        },
-        nullptr);
+    LogSetCallback(&KeepLine, nullptr);
     ASSERT_TRUE(ProfilerKitInit(params));
     EXPECT_EQ(context->m_NumThreadEntries, 1u + 16u + 64u + 8u); // counts, depths, counters, ring
     EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index >= 0; }));
@@ -141,8 +171,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     }
     PROFILE_FRAME();
     const std::string path = testing::TempDir() + "kit_test_trace.json";
-    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    const nlohmann::json trace = Trace();
     std::map<std::string, std::vector<nlohmann::json>> events;
     for (const nlohmann::json& event : trace.at("traceEvents"))
         events[event.at("ph") == "X" ? event.at("name") : event.at("ph")].push_back(event);
@@ -223,11 +252,208 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     logB("a line from module B");
     ProfilerKitShutdown();
     logB("after the shutdown");
-    EXPECT_EQ(s_Lines, std::vector<std::string>{"PLUGIN: a line from module B"});
+    ASSERT_EQ(s_Lines.size(), 2u); // after the set-up's warning about a threshold
+    EXPECT_EQ(s_Lines[1], "PLUGIN: a line from module B");
     EXPECT_EQ(allocator.Live(), 2 * context->m_NumThreads + 1);
     CAssertRecorder recorder;
     EXPECT_FALSE(ProfilerKitInit(params));
     EXPECT_TRUE(recorder.Saw("set up already"));
     LogShutdown();
     OsModuleUnload(moduleB);
+}
+
+// Limits: a plug-in cycle takes no thread-local slot; counts seeded near 2^32; calls beyond
+// the ring's duration field; recursion; thresholds beyond the tick field; threads past the
+// 32 records and their calls.
+TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
+{
+    SProfilerContext* context = GetProfiler();
+    LogInit(SLogInitParams());
+    LogSetCallback(&KeepLine, nullptr);
+    SProfilerInitParams params;
+    params.m_NumThreadEntries = 8;
+    ASSERT_TRUE(ProfilerKitInit(params));
+    BeyondTheTickField();
+    EXPECT_EQ(std::count_if(s_Lines.begin(), s_Lines.end(),
+                            [](auto& line) { return line.find("is beyond the") != line.npos; }),
+              1);
+    EXPECT_NE(ReportLine("Scopes:", "Limits::Beyond too").find("+  "), std::string::npos);
+    size_t keys[2]; // the next free key after a load, a run on a new thread and an unload
+    for (size_t& key : keys)
+    {
+        void* module = OsModuleLoad(PC_KIT_MODULE_A);
+        std::thread([module] { KIT_ENTRY(RunFunc, module, "KitModuleARun")(1); }).join();
+        OsModuleUnload(module);
+#if defined(_WIN32)
+        TlsFree(key = TlsAlloc());
+#else
+        pthread_key_t created;
+        pthread_key_create(&created, nullptr);
+        pthread_key_delete(created);
+        key = static_cast<size_t>(created);
+#endif
+    }
+    EXPECT_EQ(keys[0], keys[1]);
+
+    int32_t index[4] = {-1, -1, -1, -1};
+    const char* names[] = {"Limits::Seed", "Limits::Long", "Limits::Child", "Limits::Recurse"};
+    for (int i = 0; i < 4; ++i)
+        context->RegisterScope(&index[i], names[i], 0.0f);
+    {
+        PROFILE_SCOPE("Limits::Attach", 1000); // not in the ring
+    }
+    // The ring's count seeded so that 14 more calls pass 2^32: ten, then four with ticks
+    // given, a call of 2^45 (beyond the ring's field) enclosing a child that is too, and a
+    // recursive call of 10^6 inside another of 10^7.
+    SProfilerThread* self = g_ProfilerKitThread;
+    static_cast<SProfilerKitScopeEntry*>(self->m_ScopeEntries)[index[0]].m_Calls = (1ull << 32) - 5;
+    ProfilerKitRingHeader(*self)->m_Written = ProfilerKitRingHeader(*self)->m_Begun =
+        (1ull << 32) - 10;
+    for (int i = 0; i < 10; ++i)
+    {
+        PROFILE_SCOPE("Limits::Seed", 0);
+    }
+    const int64_t beyond = int64_t(1) << 45;
+    const std::tuple<int, int64_t, int64_t> fabricated[] = {
+        {2, beyond / 32, beyond - 9}, {1, 0, beyond}, {3, 1000000, 2000000}, {3, 0, 10000000}};
+    for (auto [i, start, end] : fabricated)
+        ++ProfilerKitDepth(*self, index[i]);
+    for (auto [i, start, end] : fabricated)
+        ProfilerKitRecord(self, index[i], start, end);
+
+    const int32_t free = PROFILER_MAX_THREADS - context->m_NumThreads;
+    for (int t = 0; t < free + 9; ++t)
+        std::thread([] {
+            for (int i = 0; i < 3; ++i)
+            {
+                PROFILE_SCOPE("Limits::Thread", 0);
+            }
+        }).join();
+
+    const double toUs = 1e6 / static_cast<double>(GetCounterFrequency());
+    std::map<std::string, std::vector<double>> ends;
+    const nlohmann::json trace = Trace();
+    for (const nlohmann::json& event : trace.at("traceEvents"))
+        if (event.at("ph") == "X")
+            ends[event.at("name")].push_back(event.at("ts").get<double>() +
+                                             event.at("dur").get<double>());
+    EXPECT_EQ(ends["Limits::Seed"].size(), 4u); // the whole ring: four more of the others
+    EXPECT_GT(ends["Limits::Long"].at(0), 4294967296.0 * toUs);
+    EXPECT_LE(ends["Limits::Child"].at(0), ends["Limits::Long"].at(0));
+    EXPECT_EQ(trace.at("otherData"),
+              nlohmann::json::parse(R"({"unrecordedThreads":9,"unrecordedCalls":27})"));
+    EXPECT_NE(ReportText().find("Not recorded: 9 threads (every thread record was in use), 27 "
+                                "calls\n"),
+              std::string::npos);
+    const std::tuple<const char*, uint64_t, double, double> expected[] = {
+        {"Limits::Seed", (1ull << 32) + 5, 0, 0},
+        {"Limits::Long", 1, beyond * toUs / 1000, beyond * toUs},
+        {"Limits::Recurse", 2, 1e7 * toUs / 1000, 1e7 * toUs},
+        {"Limits::Thread", 3 * free, 0, 0}};
+    for (const auto& [name, count, totalMs, longestUs] : expected)
+    {
+        unsigned long long calls = 0;
+        double total = 0, mean = 0, longest = 0;
+        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest;
+        EXPECT_EQ(calls, count) << name;
+        EXPECT_GE(longest, mean) << name;
+        EXPECT_TRUE(totalMs == 0 || (std::abs(total - totalMs) < 0.002 &&
+                                     std::abs(longest - longestUs) < longestUs * 1e-9))
+            << name;
+    }
+}
+
+// Outputs: numbers without the locale; failed writes are reported and leave the previous
+// trace whole.
+TEST(KitOutputs, WritesNumbersWithoutTheLocaleAndReportsFailures)
+{
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    for (int i = 0; i < 3; ++i)
+    {
+        PROFILE_SCOPE("Outputs::Call", 0);
+        OsSleep(1);
+    }
+    // What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
+    const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
+#if defined(_WIN32)
+    german = german != nullptr ? german : std::setlocale(LC_ALL, "German_Germany.1252");
+#else
+    if (german == nullptr && setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0)
+        german = std::setlocale(LC_ALL, "de_DE.UTF-8");
+#endif
+    ASSERT_NE(german, nullptr);
+    char decimal[8];
+    std::snprintf(decimal, sizeof(decimal), "%.1f", 1.5);
+    EXPECT_STREQ(decimal, "1,5");                                      // the locale is in force
+    EXPECT_EQ(Trace("kit_outputs.json").at("traceEvents").size(), 4u); // a name, three calls
+    EXPECT_EQ(ReportLine("Timing", "Outputs::Call").find(','), std::string::npos);
+    std::setlocale(LC_ALL, "C");
+
+    const std::string path = testing::TempDir() + "kit_outputs.json";
+    const std::string good = FileText(path);
+    FILE* streams[] = {std::fopen(path.c_str(), "rb"), std::fopen("/dev/full", "wb")};
+    for (FILE* stream : streams)
+        if (stream != nullptr) // no /dev/full on Windows
+        {
+            EXPECT_FALSE(ProfilerKitReport(stream));
+            std::fclose(stream);
+        }
+#if !defined(_WIN32)
+    rlimit limit, small; // a file that cannot grow past 256 bytes, as on a full disk
+    getrlimit(RLIMIT_FSIZE, &limit);
+    small = {256, limit.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_FALSE(ProfilerKitWriteTrace(path.c_str()));
+    setrlimit(RLIMIT_FSIZE, &limit);
+#endif
+    EXPECT_EQ(FileText(path), good);
+}
+
+// Life cycle: frame marks from several threads; a shutdown while 30 threads time calls.
+TEST(KitLifeCycle, TakesFramesFromAnyThreadAndShutsDownUnderLoad)
+{
+    SProfilerContext* context = GetProfiler();
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([] {
+            for (int i = 0; i < 10000; ++i)
+                PROFILE_FRAME();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    threads.clear();
+    EXPECT_NE(ReportText().find("Frames: 40000 marked"), std::string::npos);
+    EXPECT_EQ(Trace().at("traceEvents").size(), PROFILER_KIT_FRAME_MARKS);
+
+    int32_t index = -1;
+    context->RegisterScope(&index, "Life::Call", 0.0f);
+    const auto calls = [context, index] {
+        uint64_t sum = 0;
+        for (int32_t t = 0; t < context->m_NumThreads; ++t)
+            sum += ProfilerKitLoad(
+                static_cast<SProfilerKitScopeEntry*>(context->m_Threads[t].m_ScopeEntries)[index]
+                    .m_Calls);
+        return sum;
+    };
+    std::atomic<int> started{0};
+    std::atomic<bool> stop{false};
+    for (int t = 0; t < 30; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; !stop.load(); ++i)
+            {
+                PROFILE_SCOPE("Life::Call", 0);
+                started += i == 0;
+            }
+        });
+    EXPECT_TRUE(WaitUntil([&] { return started.load() == 30; }));
+    ProfilerKitShutdown();
+    const uint64_t atShutdown = calls();
+    OsSleep(20);
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_LE(calls() - atShutdown, 30u); // at most the calls that were inside the kit
+    EXPECT_FALSE(ProfilerKitReport(stdout));
 }
