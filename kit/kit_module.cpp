@@ -11,6 +11,7 @@
 #include "common/debug/assert.h"
 #include "common/debug/log.h"
 #include "common/thread/mutex.h"
+#include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
 #include "kit/kit_private.h"
 #include "kit/profilerkit.h"
@@ -240,15 +241,30 @@ void ProfilerKitFrame()
     SProfilerContext* context = Context();
     if (!Ready(context) || !ProfilerKitHeaderMatches(context))
         return;
-    // Any thread may mark: each mark takes a number of its own, and its slot reads as whole
-    // only once its sequence names that number.
+    // Any thread may mark: each mark takes a number of its own, then its slot, which reads
+    // as whole only once its sequence names that number. A slot has one writer at a time:
+    // a mark waits out an older one still writing there (it would have to be 1024 marks
+    // behind) and gives way to a newer one.
     SProfilerKitHeader* header = ProfilerKitHeader(context);
     const uint64_t ticks = static_cast<uint64_t>(GetCounterTicks());
     const uint64_t number =
         std::atomic_ref<uint64_t>(header->m_FramesBegun).fetch_add(1, std::memory_order_relaxed);
     SProfilerKitFrameMark& slot = header->m_Frames[number & (PROFILER_KIT_FRAME_MARKS - 1)];
-    std::atomic_ref<uint64_t>(slot.m_Sequence).store(0, std::memory_order_relaxed);
+    std::atomic_ref<uint64_t> sequence(slot.m_Sequence);
+    for (uint64_t seen = sequence.load(std::memory_order_relaxed);;)
+    {
+        if (seen >= number + 1 && (seen & PROFILER_KIT_FRAME_BUSY) == 0)
+            return;
+        if ((seen & PROFILER_KIT_FRAME_BUSY) != 0)
+        {
+            ThreadYield();
+            seen = sequence.load(std::memory_order_relaxed);
+        }
+        else if (sequence.compare_exchange_weak(seen, (number + 1) | PROFILER_KIT_FRAME_BUSY,
+                                                std::memory_order_acquire))
+            break;
+    }
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot.m_Ticks).store(ticks, std::memory_order_relaxed);
-    std::atomic_ref<uint64_t>(slot.m_Sequence).store(number + 1, std::memory_order_release);
+    sequence.store(number + 1, std::memory_order_release);
 }

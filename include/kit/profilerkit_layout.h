@@ -28,8 +28,9 @@ constexpr uint64_t PROFILER_KIT_MAX_DURATION = (uint64_t(1) << PROFILER_KIT_DURA
 typedef void (*ProfilerKitLogFunc)(ELogSeverity severity, const char* channel, const char* file,
                                    uint32_t line, const char* text);
 
-// One frame mark. m_Sequence is the mark's number + 1 once m_Ticks is whole, 0 while a
-// thread writes it: any thread may mark frames.
+// One frame mark. m_Sequence is the mark's number + 1 once m_Ticks is whole, with
+// PROFILER_KIT_FRAME_BUSY set while a thread writes it: any thread may mark frames.
+constexpr uint64_t PROFILER_KIT_FRAME_BUSY = uint64_t(1) << 63;
 struct SProfilerKitFrameMark
 {
     uint64_t m_Ticks;
