@@ -416,15 +416,18 @@ TEST(KitLifeCycle, TakesFramesFromAnyThreadAndShutsDownUnderLoad)
     SProfilerContext* context = GetProfiler();
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
     std::vector<std::thread> threads;
+    std::atomic<int> started{0};
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([] {
-            for (int i = 0; i < 10000; ++i)
+        threads.emplace_back([&] {
+            for (++started; started.load() < 4;)
+                std::this_thread::yield();
+            for (int i = 0; i < 100000; ++i)
                 PROFILE_FRAME();
         });
     for (std::thread& thread : threads)
         thread.join();
     threads.clear();
-    EXPECT_NE(ReportText().find("Frames: 40000 marked"), std::string::npos);
+    EXPECT_NE(ReportText().find("Frames: 400000 marked"), std::string::npos);
     EXPECT_EQ(Trace().at("traceEvents").size(), PROFILER_KIT_FRAME_MARKS);
 
     int32_t index = -1;
@@ -437,8 +440,8 @@ TEST(KitLifeCycle, TakesFramesFromAnyThreadAndShutsDownUnderLoad)
                     .m_Calls);
         return sum;
     };
-    std::atomic<int> started{0};
     std::atomic<bool> stop{false};
+    started = 0;
     for (int t = 0; t < 30; ++t)
         threads.emplace_back([&] {
             for (int i = 0; !stop.load(); ++i)
