@@ -34,7 +34,6 @@
         reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)))
 #else
 #include <dlfcn.h>
-#include <pthread.h>
 #include <sys/resource.h>
 #define KIT_ENTRY(type, module, name) reinterpret_cast<type>(dlsym(module, name))
 #endif
@@ -75,6 +74,7 @@ void OwnerStep(int iterations)
     {
         PROFILE_SCOPE("Owner::Step", 0);
         PROFILE_SCOPE("A2.0", 0); // a name that module A has too
+        PROFILE_FRAME();          // from four threads at once
     }
 }
 
@@ -99,6 +99,17 @@ nlohmann::json Trace(const char* name = "kit_test_trace.json")
     const std::string path = testing::TempDir() + name;
     EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
     return nlohmann::json::parse(std::ifstream(path));
+}
+
+// What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
+bool SetCommaLocale()
+{
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252"))
+        return true;
+#if !defined(_WIN32) // compiled into the build tree when the system has not compiled it
+    return setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0 && std::setlocale(LC_ALL, "de_DE.UTF-8");
+#endif
+    return false;
 }
 
 // Thresholds beyond the 32-bit tick field: warned once, saturated.
@@ -148,6 +159,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     LogInit(SLogInitParams());
     LogSetCallback(&KeepLine, nullptr);
     ASSERT_TRUE(ProfilerKitInit(params));
+    ASSERT_TRUE(SetCommaLocale()); // the trace and the report are read back under it
     EXPECT_EQ(context->m_NumThreadEntries, 1u + 16u + 64u + 8u); // counts, depths, counters, ring
     EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index >= 0; }));
 
@@ -226,6 +238,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_GT(reads.load(), 0);
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
         EXPECT_NE(ReportLine("Threads:", name), "") << name;
+    EXPECT_NE(ReportText().find("\nFrames: 4002 marked"), std::string::npos); // none lost
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
     const std::pair<const char*, unsigned long long> expected[] = {
@@ -247,10 +260,50 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_NE(ReportLine("Scopes:", "(unloaded)"), "");
     EXPECT_NE(ReportLine("Scopes:", "A2.0"), "");
 
+    // Failed writes are reported; a failed trace leaves the previous one whole.
+    std::fclose(std::fopen(path.c_str(), "wb"));
+    for (FILE* stream : {std::fopen(path.c_str(), "rb"), std::fopen("/dev/full", "wb")})
+        if (stream != nullptr) // no /dev/full on Windows
+        {
+            EXPECT_FALSE(ProfilerKitReport(stream));
+            std::fclose(stream);
+        }
+    const std::string good = (Trace(), FileText(path));
+#if !defined(_WIN32)
+    rlimit limit, small; // a file that cannot grow past 256 bytes, as on a full disk
+    getrlimit(RLIMIT_FSIZE, &limit);
+    small = {256, limit.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_FALSE(ProfilerKitWriteTrace(path.c_str()));
+    setrlimit(RLIMIT_FSIZE, &limit);
+#endif
+    EXPECT_EQ(FileText(path), good);
+
     // One log: B's line reaches this executable's log, until the kit's shutdown. The
-    // shutdown keeps the scope table (threads may still read it), and is final.
+    // shutdown, while 30 threads time calls, keeps the scope table and the lock that they
+    // may still use; calls made after it record nothing. It is final.
     logB("a line from module B");
+    int32_t step = -1;
+    context->RegisterScope(&step, "Owner::Step", 0.0f);
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 30; ++t)
+        threads.emplace_back([&] {
+            for (started += 1; !done.load();)
+                OwnerStep(1);
+        });
+    done = false;
+    ASSERT_TRUE(WaitUntil([&] { return started.load() == 30; }));
     ProfilerKitShutdown();
+    const uint64_t& steps =
+        static_cast<SProfilerKitScopeEntry*>(g_ProfilerKitThread->m_ScopeEntries)[step].m_Calls;
+    const uint64_t stepsBefore = steps;
+    OwnerStep(10);
+    EXPECT_EQ(steps, stepsBefore); // calls after it record nothing
+    done = true;
+    for (std::thread& thread : threads)
+        thread.join();
     logB("after the shutdown");
     ASSERT_EQ(s_Lines.size(), 2u); // after the set-up's warning about a threshold
     EXPECT_EQ(s_Lines[1], "PLUGIN: a line from module B");
@@ -278,57 +331,39 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
                             [](auto& line) { return line.find("is beyond the") != line.npos; }),
               1);
     EXPECT_NE(ReportLine("Scopes:", "Limits::Beyond too").find("+  "), std::string::npos);
-    size_t keys[2]; // the next free key after a load, a run on a new thread and an unload
-    for (size_t& key : keys)
+    uint32_t keys[2]; // the lowest free key after a load, a run on a new thread and an unload
+    for (uint32_t& key : keys)
     {
         void* module = OsModuleLoad(PC_KIT_MODULE_A);
         std::thread([module] { KIT_ENTRY(RunFunc, module, "KitModuleARun")(1); }).join();
         OsModuleUnload(module);
-#if defined(_WIN32)
-        TlsFree(key = TlsAlloc());
-#else
-        pthread_key_t created;
-        pthread_key_create(&created, nullptr);
-        pthread_key_delete(created);
-        key = static_cast<size_t>(created);
-#endif
+        key = OsTlsAlloc();
     }
-    EXPECT_EQ(keys[0], keys[1]);
+    EXPECT_EQ(keys[1], keys[0] + 1); // one more than the key this test took
 
+    // Through the layout: the calls and the ring's count seeded so that ten calls pass
+    // 2^32, then calls with ticks given: one of 2^45 (beyond the ring's field) enclosing a
+    // child that is too, and a recursive call of 10^6 inside another of 10^7.
     int32_t index[4] = {-1, -1, -1, -1};
     const char* names[] = {"Limits::Seed", "Limits::Long", "Limits::Child", "Limits::Recurse"};
     for (int i = 0; i < 4; ++i)
         context->RegisterScope(&index[i], names[i], 0.0f);
-    {
-        PROFILE_SCOPE("Limits::Attach", 1000); // not in the ring
-    }
-    // The ring's count seeded so that 14 more calls pass 2^32: ten, then four with ticks
-    // given, a call of 2^45 (beyond the ring's field) enclosing a child that is too, and a
-    // recursive call of 10^6 inside another of 10^7.
-    SProfilerThread* self = g_ProfilerKitThread;
+    SProfilerThread* self = ProfilerKitAttachThread();
     static_cast<SProfilerKitScopeEntry*>(self->m_ScopeEntries)[index[0]].m_Calls = (1ull << 32) - 5;
     ProfilerKitRingHeader(*self)->m_Written = ProfilerKitRingHeader(*self)->m_Begun =
         (1ull << 32) - 10;
-    for (int i = 0; i < 10; ++i)
-    {
-        PROFILE_SCOPE("Limits::Seed", 0);
-    }
     const int64_t beyond = int64_t(1) << 45;
     const std::tuple<int, int64_t, int64_t> fabricated[] = {
         {2, beyond / 32, beyond - 9}, {1, 0, beyond}, {3, 1000000, 2000000}, {3, 0, 10000000}};
     for (auto [i, start, end] : fabricated)
         ++ProfilerKitDepth(*self, index[i]);
+    for (int i = 0; i < 10; ++i)
+        ProfilerKitRecord(self, index[0], i, i + 1);
     for (auto [i, start, end] : fabricated)
         ProfilerKitRecord(self, index[i], start, end);
-
     const int32_t free = PROFILER_MAX_THREADS - context->m_NumThreads;
     for (int t = 0; t < free + 9; ++t)
-        std::thread([] {
-            for (int i = 0; i < 3; ++i)
-            {
-                PROFILE_SCOPE("Limits::Thread", 0);
-            }
-        }).join();
+        std::thread(OwnerStep, 3).join();
 
     const double toUs = 1e6 / static_cast<double>(GetCounterFrequency());
     std::map<std::string, std::vector<double>> ends;
@@ -340,16 +375,16 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
     EXPECT_EQ(ends["Limits::Seed"].size(), 4u); // the whole ring: four more of the others
     EXPECT_GT(ends["Limits::Long"].at(0), 4294967296.0 * toUs);
     EXPECT_LE(ends["Limits::Child"].at(0), ends["Limits::Long"].at(0));
-    EXPECT_EQ(trace.at("otherData"),
-              nlohmann::json::parse(R"({"unrecordedThreads":9,"unrecordedCalls":27})"));
-    EXPECT_NE(ReportText().find("Not recorded: 9 threads (every thread record was in use), 27 "
+    EXPECT_EQ(trace.at("otherData"), // two scopes a call
+              nlohmann::json::parse(R"({"unrecordedThreads":9,"unrecordedCalls":54})"));
+    EXPECT_NE(ReportText().find("Not recorded: 9 threads (every thread record was in use), 54 "
                                 "calls\n"),
               std::string::npos);
     const std::tuple<const char*, uint64_t, double, double> expected[] = {
         {"Limits::Seed", (1ull << 32) + 5, 0, 0},
         {"Limits::Long", 1, beyond * toUs / 1000, beyond * toUs},
         {"Limits::Recurse", 2, 1e7 * toUs / 1000, 1e7 * toUs},
-        {"Limits::Thread", 3 * free, 0, 0}};
+        {"Owner::Step", 3 * free, 0, 0}};
     for (const auto& [name, count, totalMs, longestUs] : expected)
     {
         unsigned long long calls = 0;
@@ -361,102 +396,4 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
                                      std::abs(longest - longestUs) < longestUs * 1e-9))
             << name;
     }
-}
-
-// Outputs: numbers without the locale; failed writes are reported and leave the previous
-// trace whole.
-TEST(KitOutputs, WritesNumbersWithoutTheLocaleAndReportsFailures)
-{
-    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
-    for (int i = 0; i < 3; ++i)
-    {
-        PROFILE_SCOPE("Outputs::Call", 0);
-        OsSleep(1);
-    }
-    // What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
-    const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
-#if defined(_WIN32)
-    german = german != nullptr ? german : std::setlocale(LC_ALL, "German_Germany.1252");
-#else
-    if (german == nullptr && setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0)
-        german = std::setlocale(LC_ALL, "de_DE.UTF-8");
-#endif
-    ASSERT_NE(german, nullptr);
-    char decimal[8];
-    std::snprintf(decimal, sizeof(decimal), "%.1f", 1.5);
-    EXPECT_STREQ(decimal, "1,5");                                      // the locale is in force
-    EXPECT_EQ(Trace("kit_outputs.json").at("traceEvents").size(), 4u); // a name, three calls
-    EXPECT_EQ(ReportLine("Timing", "Outputs::Call").find(','), std::string::npos);
-    std::setlocale(LC_ALL, "C");
-
-    const std::string path = testing::TempDir() + "kit_outputs.json";
-    const std::string good = FileText(path);
-    FILE* streams[] = {std::fopen(path.c_str(), "rb"), std::fopen("/dev/full", "wb")};
-    for (FILE* stream : streams)
-        if (stream != nullptr) // no /dev/full on Windows
-        {
-            EXPECT_FALSE(ProfilerKitReport(stream));
-            std::fclose(stream);
-        }
-#if !defined(_WIN32)
-    rlimit limit, small; // a file that cannot grow past 256 bytes, as on a full disk
-    getrlimit(RLIMIT_FSIZE, &limit);
-    small = {256, limit.rlim_max};
-    std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    EXPECT_FALSE(ProfilerKitWriteTrace(path.c_str()));
-    setrlimit(RLIMIT_FSIZE, &limit);
-#endif
-    EXPECT_EQ(FileText(path), good);
-}
-
-// Life cycle: frame marks from several threads; a shutdown while 30 threads time calls.
-TEST(KitLifeCycle, TakesFramesFromAnyThreadAndShutsDownUnderLoad)
-{
-    SProfilerContext* context = GetProfiler();
-    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
-    std::vector<std::thread> threads;
-    std::atomic<int> started{0};
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&] {
-            for (++started; started.load() < 4;)
-                std::this_thread::yield();
-            for (int i = 0; i < 100000; ++i)
-                PROFILE_FRAME();
-        });
-    for (std::thread& thread : threads)
-        thread.join();
-    threads.clear();
-    EXPECT_NE(ReportText().find("Frames: 400000 marked"), std::string::npos);
-    EXPECT_EQ(Trace().at("traceEvents").size(), PROFILER_KIT_FRAME_MARKS);
-
-    int32_t index = -1;
-    context->RegisterScope(&index, "Life::Call", 0.0f);
-    const auto calls = [context, index] {
-        uint64_t sum = 0;
-        for (int32_t t = 0; t < context->m_NumThreads; ++t)
-            sum += ProfilerKitLoad(
-                static_cast<SProfilerKitScopeEntry*>(context->m_Threads[t].m_ScopeEntries)[index]
-                    .m_Calls);
-        return sum;
-    };
-    std::atomic<bool> stop{false};
-    started = 0;
-    for (int t = 0; t < 30; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; !stop.load(); ++i)
-            {
-                PROFILE_SCOPE("Life::Call", 0);
-                started += i == 0;
-            }
-        });
-    EXPECT_TRUE(WaitUntil([&] { return started.load() == 30; }));
-    ProfilerKitShutdown();
-    const uint64_t atShutdown = calls();
-    OsSleep(20);
-    stop = true;
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_LE(calls() - atShutdown, 30u); // at most the calls that were inside the kit
-    EXPECT_FALSE(ProfilerKitReport(stdout));
 }
