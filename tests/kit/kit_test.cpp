@@ -44,6 +44,13 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
+// A file of this test's own: tests run in parallel processes.
+std::string TempPath(const char* suffix)
+{
+    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
+           suffix;
+}
+
 std::string FileText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -52,7 +59,7 @@ std::string FileText(const std::string& path)
 
 std::string ReportText()
 {
-    const std::string path = testing::TempDir() + "kit_test_report.txt";
+    const std::string path = TempPath("_report.txt");
     FILE* file = std::fopen(path.c_str(), "wb");
     EXPECT_TRUE(ProfilerKitReport(file));
     std::fclose(file);
@@ -94,9 +101,9 @@ bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, 
     return true;
 }
 
-nlohmann::json Trace(const char* name = "kit_test_trace.json")
+nlohmann::json Trace()
 {
-    const std::string path = testing::TempDir() + name;
+    const std::string path = TempPath("_trace.json");
     EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
     return nlohmann::json::parse(std::ifstream(path));
 }
@@ -182,7 +189,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         PROFILE_SCOPE("Trace::Below threshold", 1000);
     }
     PROFILE_FRAME();
-    const std::string path = testing::TempDir() + "kit_test_trace.json";
+    const std::string path = TempPath("_trace.json");
     const nlohmann::json trace = Trace();
     std::map<std::string, std::vector<nlohmann::json>> events;
     for (const nlohmann::json& event : trace.at("traceEvents"))
