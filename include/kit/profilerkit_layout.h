@@ -1,8 +1,6 @@
-// The client kit's layouts inside the shared record: the kit header at the start of
-// m_OpaqueBlock that every kit-using module reads, and the 16-byte entries of the two
-// per-thread buffers. Each thread writes only its own buffers; other threads read them
-// while it runs, so every shared field is read and written with atomic accesses. Counts are
-// 64-bit, so no figure wraps however long the process runs. Portable.
+// The client kit's layouts inside the shared record: the kit header in m_OpaqueBlock and the
+// 16-byte entries of the per-thread buffers, which their thread writes and others read
+// while it runs (atomic accesses; 64-bit counts, which never wrap). Portable.
 #pragma once
 
 #include <atomic>

@@ -1,7 +1,6 @@
 // The kit's per-OS part on POSIX (ELF): the module's record array between the linker's
-// __start_/__stop_ symbols of its record section, the kernel's name of the calling thread
-// (15 characters), the process id and the replacement of a file by rename (atomic within a
-// file system). Per-OS.
+// __start_/__stop_ symbols of its section, the kernel's name of the calling thread (15
+// characters), the process id and a file's atomic replacement by rename. Per-OS.
 #include <pthread.h>
 #include <unistd.h>
 

@@ -1,7 +1,6 @@
-// The kit's per-OS part on Windows (PE): the module's record array between the begin and
-// end markers of its grouped record sections, the thread description of the calling
-// thread (Windows 10 and later, looked up at run time), the process id and the replacement
-// of a file (rename does not replace one on Windows). Per-OS.
+// The kit's per-OS part on Windows (PE): the record array between the markers of the grouped
+// record sections, the calling thread's description (Windows 10 and later, looked up at run
+// time), the process id and a file's replacement (MoveFileEx: rename replaces none). Per-OS.
 #include <windows.h>
 
 #include "kit/kit_private.h"
