@@ -50,9 +50,9 @@ void ProfilerKitCopyRing(const SProfilerThread& thread, const SProfilerKitHeader
     const uint64_t length = header.m_RingLength;
     const uint64_t count = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(counts.m_Written))
                                .load(std::memory_order_acquire);
-    const uint64_t kept = std::min(count, length);
-    std::vector<SProfilerKitRingEntry> copied(static_cast<size_t>(kept));
-    for (uint64_t k = 0; k < kept; ++k)
+    const uint32_t kept = static_cast<uint32_t>(std::min(count, length));
+    std::vector<SProfilerKitRingEntry> copied(kept);
+    for (uint32_t k = 0; k < kept; ++k)
     {
         const SProfilerKitRingEntry& slot = ring[(count - kept + k) & (length - 1)];
         copied[k] = {ProfilerKitLoad(slot.m_StartTicks), ProfilerKitLoad(slot.m_Packed)};
@@ -60,7 +60,7 @@ void ProfilerKitCopyRing(const SProfilerThread& thread, const SProfilerKitHeader
     std::atomic_thread_fence(std::memory_order_acquire);
     const uint64_t after = ProfilerKitLoad(counts.m_Begun);
     entries->clear();
-    for (uint64_t k = 0; k < kept; ++k)
+    for (uint32_t k = 0; k < kept; ++k)
         if (after - (count - kept + k) <= length)
             entries->push_back(copied[k]);
 }
