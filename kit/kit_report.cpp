@@ -140,8 +140,7 @@ bool ProfilerKitReport(FILE* stream)
         std::fprintf(stream, "%5d  %s\n", static_cast<int>(t + context->m_FirstThreadID),
                      context->m_Threads[t].m_Name);
     std::fprintf(stream,
-                 "Not recorded: %" PRIu64 " threads (every thread record was in use), %" PRIu64
-                 " calls\n",
+                 "Not recorded: %" PRIu64 " threads without a thread record, %" PRIu64 " calls\n",
                  snapshot.m_UnattachedThreads, snapshot.m_UnattachedCalls);
 
     const int32_t modules = context->m_ProfilerNumLoadedModules;
