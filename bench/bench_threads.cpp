@@ -100,6 +100,20 @@ void BM_TimedScopeOverThreshold(benchmark::State& state)
     }
 }
 
+// A scope that encloses a call of itself: two calls per iteration, the inner one counted in
+// the calls but not again in the total.
+void BM_TimedScopeRecursive(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        PROFILE_SCOPE("Bench::Recursive", 0);
+        {
+            PROFILE_SCOPE("Bench::Recursive", 0);
+            benchmark::ClobberMemory();
+        }
+    }
+}
+
 // The counters the OS offers for the POSIX counter, one read each.
 template <clockid_t Clock> void BM_ClockRead(benchmark::State& state)
 {
@@ -128,6 +142,7 @@ BENCHMARK(BM_KitCachedThreadRecord);
 BENCHMARK(BM_TwoCounterReads);
 BENCHMARK(BM_TimedScopeUnderThreshold);
 BENCHMARK(BM_TimedScopeOverThreshold);
+BENCHMARK(BM_TimedScopeRecursive);
 BENCHMARK(BM_ClockRead<CLOCK_MONOTONIC>);
 BENCHMARK(BM_ClockRead<CLOCK_MONOTONIC_RAW>);
 BENCHMARK(BM_ClockRead<CLOCK_BOOTTIME>);

@@ -4,11 +4,14 @@
 // the owner's log. The macro references this unit, so the linker pulls it (and with it the
 // registrar) into each such module. Portable.
 #include <atomic>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 
 #include "common/debug/assert.h"
 #include "common/debug/log.h"
+#include "common/thread/mutex.h"
+#include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
 #include "kit/kit_private.h"
 #include "kit/profilerkit.h"
@@ -66,6 +69,8 @@ struct CProfilerKitModule
         m_Registered = m_Begin != m_End;
         if (m_Registered)
             Context()->RegisterModule(m_Begin, m_End);
+        for (SProfilerStaticScope* record = m_Begin; m_Registered && record < m_End; ++record)
+            ProfilerKitCheckThreshold(*record);
     }
     ~CProfilerKitModule()
     {
@@ -110,7 +115,45 @@ int32_t ProfilerKitRegisterScope(SProfilerStaticScope* record)
         std::atomic_ref<int32_t>(context->m_NumScopes).load(std::memory_order_acquire) >=
             context->m_NumScopeEntries)
         return PROFILER_SCOPE_TABLE_FULL;
-    return context->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+    const int32_t index =
+        context->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+    ProfilerKitCheckThreshold(*record);
+    return index;
+}
+
+void ProfilerKitCheckThreshold(const SProfilerStaticScope& record)
+{
+    SProfilerContext* context = Context();
+    const int32_t index = std::atomic_ref<int32_t>(const_cast<int32_t&>(record.m_Index))
+                              .load(std::memory_order_acquire);
+    ThreadMutex* lock =
+        std::atomic_ref<ThreadMutex*>(context->m_BigLock).load(std::memory_order_acquire);
+    const uint64_t frequency = GetCounterFrequency();
+    const double wholeMs = static_cast<double>(static_cast<int64_t>(record.m_ThresholdMs));
+    if (index < 0 || lock == nullptr ||
+        !(wholeMs * static_cast<double>(frequency) / 1000.0 > static_cast<double>(UINT32_MAX)))
+        return;
+    // The descriptor holds the low 32 bits of the library's conversion; it is saturated
+    // only while it holds this record's wrapped value, since another call site with the
+    // same name may have registered a threshold of its own first.
+    const uint32_t wrapped =
+        wholeMs < 9.0e15
+            ? static_cast<uint32_t>(static_cast<uint64_t>(
+                  static_cast<double>(static_cast<uint64_t>(wholeMs) * frequency) / 1000.0))
+            : 0;
+    CScopedMutexLock hold(lock);
+    SProfilerScope& scope = context->m_Scopes[index];
+    if (scope.m_ThresholdTicks != wrapped || wrapped == UINT32_MAX)
+        return;
+    std::atomic_ref<uint32_t>(scope.m_ThresholdTicks).store(UINT32_MAX, std::memory_order_relaxed);
+    uint32_t& warned = ProfilerKitHeader(context)->m_Warned;
+    if ((std::atomic_ref<uint32_t>(warned).fetch_or(PROFILER_KIT_WARNED_THRESHOLD) &
+         PROFILER_KIT_WARNED_THRESHOLD) == 0)
+        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
+                 "The threshold of %" PRId64 " ms of scope \"%s\" is beyond the %" PRIu64
+                 " ms that a scope's tick field holds; such thresholds are saturated there",
+                 static_cast<int64_t>(wholeMs), record.m_Name,
+                 static_cast<uint64_t>(UINT32_MAX) * 1000 / frequency);
 }
 
 SProfilerThread* ProfilerKitAttachThread()
@@ -118,18 +161,28 @@ SProfilerThread* ProfilerKitAttachThread()
     SProfilerContext* context = Context();
     if (!Ready(context) || !ProfilerKitHeaderMatches(context))
         return nullptr;
+    SProfilerKitHeader* header = ProfilerKitHeader(context);
     const uint32_t first = static_cast<uint32_t>(context->m_FirstThreadID);
     uint32_t id = context->PeekThreadID();
     if (id < first)
     {
         // The name this module's thread layer gave the thread, else the owner's slot 10.
-        ThreadImpl* own = ThreadGetCurrent();
+        // Peeked, so that a module whose thread layer never ran takes no slot of its own.
+        ThreadImpl* own = ThreadPeekCurrent();
         const char* name = own != nullptr ? own->m_Name : context->GetThreadName();
         context->RegisterThread(name != nullptr ? name : "Unknown Thread");
         id = context->PeekThreadID();
+        if (id == PROFILER_INVALID_THREAD_ID) // once per thread: the id stays invalid
+            std::atomic_ref<uint64_t>(header->m_UnattachedThreads).fetch_add(1);
     }
-    if (id < first || id == PROFILER_INVALID_THREAD_ID)
-        return nullptr; // all records in use: this thread is not timed
+    if (id == PROFILER_INVALID_THREAD_ID)
+    {
+        // All records in use: this thread is not timed, but its calls are counted.
+        std::atomic_ref<uint64_t>(header->m_UnattachedCalls).fetch_add(1);
+        return nullptr;
+    }
+    if (id < first)
+        return nullptr; // the owner shut down meanwhile
     SProfilerThread* thread = context->GetThreadData(static_cast<int32_t>(id));
     g_ProfilerKitThread = thread;
     return thread;
@@ -137,42 +190,50 @@ SProfilerThread* ProfilerKitAttachThread()
 
 void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, int64_t end)
 {
+    // The depth is kept even after a shutdown, so that a call that began before it ends
+    // in step.
+    uint32_t& depth = ProfilerKitDepth(*thread, index);
+    depth -= depth > 0 ? 1 : 0;
     SProfilerContext* context = Context();
-    // Null once the owner has shut down: nothing is recorded any more.
-    const SProfilerScope* scopes =
-        std::atomic_ref<SProfilerScope*>(context->m_Scopes).load(std::memory_order_acquire);
-    if (scopes == nullptr)
-        return;
+    const SProfilerKitHeader& header = *ProfilerKitHeader(context);
+    if (ProfilerKitLoad(header.m_State) != PROFILER_KIT_STATE_READY)
+        return; // shut down: nothing is recorded any more
     const uint64_t ticks = end > start ? static_cast<uint64_t>(end - start) : 0;
-    const uint32_t ticks32 = ticks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ticks);
 
     // Only this thread writes its entries: plain read-modify-write through atomic stores.
+    // The longest call goes before the total, which readers load first with acquire order,
+    // so that a report never shows a longest call below the mean.
+    SProfilerKitScopeCounters& counters = ProfilerKitCounters(*thread, header)[index];
+    if (ticks > counters.m_LongestTicks)
+        std::atomic_ref<uint64_t>(counters.m_LongestTicks).store(ticks, std::memory_order_relaxed);
+    const bool over = ticks >= ProfilerKitLoad(context->m_Scopes[index].m_ThresholdTicks);
+    if (over)
+        std::atomic_ref<uint64_t>(counters.m_OverThreshold)
+            .store(counters.m_OverThreshold + 1, std::memory_order_relaxed);
     SProfilerKitScopeEntry& entry =
         static_cast<SProfilerKitScopeEntry*>(thread->m_ScopeEntries)[index];
-    std::atomic_ref<uint64_t>(entry.m_TotalTicks)
-        .store(entry.m_TotalTicks + ticks, std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(entry.m_Calls).store(entry.m_Calls + 1, std::memory_order_relaxed);
-    if (ticks32 > entry.m_LongestTicks)
-        std::atomic_ref<uint32_t>(entry.m_LongestTicks).store(ticks32, std::memory_order_relaxed);
-    if (ticks < scopes[index].m_ThresholdTicks)
+    std::atomic_ref<uint64_t>(entry.m_Calls).store(entry.m_Calls + 1, std::memory_order_relaxed);
+    if (depth == 0) // the outermost call of the scope on this thread
+        std::atomic_ref<uint64_t>(entry.m_TotalTicks)
+            .store(entry.m_TotalTicks + ticks, std::memory_order_release);
+    if (!over)
         return;
 
-    const uint32_t ringLength = ProfilerKitHeader(context)->m_RingLength;
-    uint32_t& over = ProfilerKitOverThreshold(*thread, ringLength)[index];
-    std::atomic_ref<uint32_t>(over).store(over + 1, std::memory_order_relaxed);
-
-    // Readers tell a slot being reused by the calls begun (m_ClientWord1): the count is
-    // raised before this entry's stores, so a reader that sees any of them sees it too.
-    const uint32_t count = thread->m_ClientWord0;
+    // Readers tell a slot being reused by the calls begun: the count is raised before this
+    // entry's stores, so a reader that sees any of them sees it too.
+    SProfilerKitRingHeader& ring = *ProfilerKitRingHeader(*thread);
+    const uint64_t count = ring.m_Written;
     SProfilerKitRingEntry& slot =
-        static_cast<SProfilerKitRingEntry*>(thread->m_ThreadEntries)[count & (ringLength - 1)];
-    std::atomic_ref<uint32_t>(thread->m_ClientWord1).store(count + 1, std::memory_order_relaxed);
+        ProfilerKitRing(*thread, header)[count & (header.m_RingLength - 1)];
+    std::atomic_ref<uint64_t>(ring.m_Begun).store(count + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot.m_StartTicks)
         .store(static_cast<uint64_t>(start), std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(slot.m_DurationTicks).store(ticks32, std::memory_order_relaxed);
-    std::atomic_ref<int32_t>(slot.m_ScopeIndex).store(index, std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(thread->m_ClientWord0).store(count + 1, std::memory_order_release);
+    const uint64_t duration = ticks < PROFILER_KIT_MAX_DURATION ? ticks : PROFILER_KIT_MAX_DURATION;
+    std::atomic_ref<uint64_t>(slot.m_Packed)
+        .store(duration | static_cast<uint64_t>(index) << PROFILER_KIT_DURATION_BITS,
+               std::memory_order_relaxed);
+    std::atomic_ref<uint64_t>(ring.m_Written).store(count + 1, std::memory_order_release);
 }
 
 void ProfilerKitFrame()
@@ -180,12 +241,30 @@ void ProfilerKitFrame()
     SProfilerContext* context = Context();
     if (!Ready(context) || !ProfilerKitHeaderMatches(context))
         return;
+    // Any thread may mark: each mark takes a number of its own, then its slot, which reads
+    // as whole only once its sequence names that number. A slot has one writer at a time:
+    // a mark waits out an older one still writing there (it would have to be 1024 marks
+    // behind) and gives way to a newer one.
     SProfilerKitHeader* header = ProfilerKitHeader(context);
-    const uint32_t count = ProfilerKitLoad(header->m_FrameCount);
-    uint64_t& slot = header->m_FrameTicks[count & (PROFILER_KIT_FRAME_MARKS - 1)];
-    std::atomic_ref<uint32_t>(header->m_FramesBegun).store(count + 1, std::memory_order_relaxed);
+    const uint64_t ticks = static_cast<uint64_t>(GetCounterTicks());
+    const uint64_t number =
+        std::atomic_ref<uint64_t>(header->m_FramesBegun).fetch_add(1, std::memory_order_relaxed);
+    SProfilerKitFrameMark& slot = header->m_Frames[number & (PROFILER_KIT_FRAME_MARKS - 1)];
+    std::atomic_ref<uint64_t> sequence(slot.m_Sequence);
+    for (uint64_t seen = sequence.load(std::memory_order_relaxed);;)
+    {
+        if (seen >= number + 1 && (seen & PROFILER_KIT_FRAME_BUSY) == 0)
+            return;
+        if ((seen & PROFILER_KIT_FRAME_BUSY) != 0)
+        {
+            ThreadYield();
+            seen = sequence.load(std::memory_order_relaxed);
+        }
+        else if (sequence.compare_exchange_weak(seen, (number + 1) | PROFILER_KIT_FRAME_BUSY,
+                                                std::memory_order_acquire))
+            break;
+    }
     std::atomic_thread_fence(std::memory_order_release);
-    std::atomic_ref<uint64_t>(slot).store(static_cast<uint64_t>(GetCounterTicks()),
-                                          std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(header->m_FrameCount).store(count + 1, std::memory_order_release);
+    std::atomic_ref<uint64_t>(slot.m_Ticks).store(ticks, std::memory_order_relaxed);
+    sequence.store(number + 1, std::memory_order_release);
 }

@@ -13,9 +13,12 @@
 namespace
 {
 
-// What this module's ProfilerKitInit set up and what it replaced; the owner's alone.
+// What this module's ProfilerKitInit set up and what it replaced; the owner's alone. The
+// scope table and the mutex stay after a shutdown: threads that are inside the kit at that
+// moment may still read the one and wait for the other.
 struct SProfilerKitOwner
 {
+    bool m_Active;
     ThreadMutex* m_Mutex;
     SProfilerScope* m_Scopes;
     SAllocator* m_Allocator;
@@ -29,7 +32,7 @@ thread_local char t_ThreadName[PROFILER_THREAD_NAME_LENGTH];
 
 const char* KitGetThreadName()
 {
-    ThreadImpl* own = ThreadGetCurrent();
+    ThreadImpl* own = ThreadPeekCurrent();
     if (own != nullptr)
         return own->m_Name;
     if (ProfilerKitOsThreadName(t_ThreadName, sizeof(t_ThreadName)) && t_ThreadName[0] != '\0')
@@ -48,6 +51,7 @@ uint32_t RoundUpToPowerOfTwo(uint32_t value)
 bool RegisterRecord(SProfilerStaticScope* record, uint32_t /*userValue*/)
 {
     GetProfiler()->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+    ProfilerKitCheckThreshold(*record);
     return true; // a full table does not stop the walk
 }
 
@@ -95,20 +99,26 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
 
     const uint32_t ringLength =
         RoundUpToPowerOfTwo(static_cast<uint32_t>(params.m_NumThreadEntries));
-    // Behind the ring, one uint32 per scope: four to a 16-byte entry.
-    const uint32_t counterEntries = (static_cast<uint32_t>(params.m_NumScopeEntries) + 3) / 4;
-    s_Owner = {mutex, static_cast<SProfilerScope*>(table), allocator, context->GetThreadName,
+    const uint32_t scopeEntries = static_cast<uint32_t>(params.m_NumScopeEntries);
+    const uint32_t countersOffset = ProfilerKitCountersOffset(scopeEntries);
+    s_Owner = {true,
+               mutex,
+               static_cast<SProfilerScope*>(table),
+               allocator,
+               context->GetThreadName,
                context->m_OnThreadCreated};
 
     context->m_ProfilerAllocator = allocator;
     context->m_NumScopeEntries = params.m_NumScopeEntries;
-    context->m_NumThreadEntries = ringLength + counterEntries;
+    context->m_NumThreadEntries = countersOffset + scopeEntries + ringLength;
     context->m_FirstThreadID = params.m_FirstThreadID;
     context->m_OnThreadCreated = params.m_OnThreadCreated;
     context->GetThreadName = &KitGetThreadName;
     std::atomic_ref<SProfilerScope*>(context->m_Scopes)
         .store(s_Owner.m_Scopes, std::memory_order_relaxed);
     header->m_RingLength = ringLength;
+    header->m_CountersOffset = countersOffset;
+    header->m_RingOffset = countersOffset + scopeEntries;
     std::atomic_ref<uint32_t>(header->m_State).store(PROFILER_KIT_STATE_READY);
     std::atomic_ref<uint32_t>(header->m_Version).store(PROFILER_KIT_VERSION);
     std::atomic_ref<uint32_t>(header->m_Magic).store(PROFILER_KIT_MAGIC);
@@ -122,24 +132,22 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
 
 void ProfilerKitShutdown()
 {
-    PLATFORM_ASSERT(s_Owner.m_Mutex != 0 && "ProfilerKitInit has not been run in this module!");
-    if (s_Owner.m_Mutex == nullptr)
+    PLATFORM_ASSERT(s_Owner.m_Active && "ProfilerKitInit has not been run in this module!");
+    if (!s_Owner.m_Active)
         return;
     SProfilerContext* context = GetProfiler();
     SProfilerKitHeader* header = ProfilerKitHeader(context);
 
-    // Forwarding goes before the owner's log can go; the lock before what it guards.
+    // Timed calls stop recording first; forwarding goes before the owner's log can go; the
+    // lock last. A thread that read the lock before it went may still take it, which is why
+    // the mutex and the table it guards are never given back.
+    std::atomic_ref<uint32_t>(header->m_State).store(PROFILER_KIT_STATE_SHUT_DOWN);
     std::atomic_ref<ProfilerKitLogFunc>(header->m_LogWrite).store(nullptr);
     std::atomic_ref<ThreadMutex*>(context->m_BigLock).store(nullptr, std::memory_order_release);
     {
         CScopedMutexLock drain(s_Owner.m_Mutex); // waits for a holder that took it before
+        context->GetThreadName = s_Owner.m_PreviousGetThreadName;
+        context->m_OnThreadCreated = s_Owner.m_PreviousOnThreadCreated;
     }
-    std::atomic_ref<SProfilerScope*>(context->m_Scopes).store(nullptr, std::memory_order_release);
-    context->GetThreadName = s_Owner.m_PreviousGetThreadName;
-    context->m_OnThreadCreated = s_Owner.m_PreviousOnThreadCreated;
-    std::atomic_ref<uint32_t>(header->m_State).store(PROFILER_KIT_STATE_SHUT_DOWN);
-
-    s_Owner.m_Allocator->m_Free(s_Owner.m_Allocator, s_Owner.m_Scopes);
-    ThreadMutexDestroy(s_Owner.m_Mutex);
-    s_Owner = {};
+    s_Owner.m_Active = false;
 }

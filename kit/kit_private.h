@@ -20,6 +20,12 @@ uint32_t ProfilerKitOsProcessId();
 void ProfilerKitModuleLogWrite(ELogSeverity severity, const char* channel, const char* file,
                                uint32_t line, const char* text);
 
+// Saturates the descriptor's tick threshold of a registered record whose threshold the
+// 32-bit field cannot hold, with one warning per process.
+void ProfilerKitCheckThreshold(const SProfilerStaticScope& record);
+// Moves the file at from to the path to, replacing a file there; false on failure.
+bool ProfilerKitOsReplaceFile(const char* from, const char* to);
+
 // True when the record carries a kit header of this kit's version. A header of another
 // version fails an assertion, once per module, and then reads as absent.
 bool ProfilerKitHeaderMatches(SProfilerContext* context);
@@ -36,15 +42,21 @@ struct SProfilerKitScopeCopy
 struct SProfilerKitSnapshot
 {
     std::vector<SProfilerKitScopeCopy> m_Scopes;
-    uint32_t m_RingLength;
+    const SProfilerKitHeader* m_Header;
     int32_t m_NumThreads;
+    uint64_t m_UnattachedThreads;
+    uint64_t m_UnattachedCalls;
 };
 
 // Copies the scope table under m_BigLock; false when the context is not set up by a kit of
 // this version.
 bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot);
 // The thread's ring entries that were certainly whole while they were copied, oldest first.
-void ProfilerKitCopyRing(const SProfilerThread& thread, uint32_t ringLength,
+void ProfilerKitCopyRing(const SProfilerThread& thread, const SProfilerKitHeader& header,
                          std::vector<SProfilerKitRingEntry>* entries);
 // The frame marks still in the ring, oldest first.
-void ProfilerKitCopyFrames(SProfilerContext* context, std::vector<uint64_t>* ticks);
+void ProfilerKitCopyFrames(const SProfilerKitHeader& header, std::vector<uint64_t>* ticks);
+
+// A number with three decimals, as the C locale writes it whatever the process's locale:
+// the trace's JSON and the report's columns must not depend on it.
+const char* ProfilerKitFixed3(double value, char (&buffer)[32]);

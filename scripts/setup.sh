@@ -4,7 +4,8 @@
 # 32-bit wine (wine32:i386) to run their tests, the 32-bit multilib, GoogleTest,
 # nlohmann-json, Google Benchmark (also its i386 build, from Debian's multiarch, for the
 # 32-bit benchmarks), spdlog, the sanitizer runtimes, clang for the fuzz targets, valgrind
-# for the memory-check run and pkg-config (the package test builds a client with it).
+# for the memory-check run, pkg-config (the package test builds a client with it), and the
+# locale sources from which the build compiles de_DE.UTF-8 for the kit's comma-decimal test.
 set -euo pipefail
 
 what="${1:-all}"
@@ -13,7 +14,7 @@ if [ "$what" = "all" ]; then
     packages+=(g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
                wine64 wine32:i386 googletest libgtest-dev nlohmann-json3-dev libbenchmark-dev
                libspdlog-dev libclang-rt-14-dev clang valgrind pkgconf
-               libbenchmark-dev:i386 libspdlog-dev:i386 python3)
+               libbenchmark-dev:i386 libspdlog-dev:i386 python3 locales)
 fi
 
 missing=()

@@ -22,6 +22,11 @@ ThreadImpl* ThreadGetCurrent()
     return reinterpret_cast<ThreadImpl*>(TLS_GLOBAL_GET_UINTPTR(g_current_thread));
 }
 
+ThreadImpl* ThreadPeekCurrent()
+{
+    return reinterpret_cast<ThreadImpl*>(TlsGlobalPeek(&g_current_thread_slot));
+}
+
 const char* ThreadGetCurrentName()
 {
     ThreadImpl* thread = ThreadGetCurrent();

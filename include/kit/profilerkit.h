@@ -10,6 +10,7 @@
 
 #include "common/memory/allocator.h"
 #include "common/time/counter.h"
+#include "kit/profilerkit_layout.h"
 #include "platform/record_section.h"
 #include "profile/profilercontext.h"
 
@@ -33,17 +34,19 @@ constexpr int32_t PROFILER_KIT_MAX_THREAD_ENTRIES = 1 << 20;
 // bad parameters, when the context is set up already, and (false) when the allocator
 // refuses the scope table. One set-up per process: a shutdown is final.
 bool ProfilerKitInit(const SProfilerInitParams& params);
-// Takes the set-up down again: no lock, forwarding withdrawn, scope table and mutex given
-// back, slot 10 and m_OnThreadCreated restored. Thread records and their buffers stay.
-// Call it when no other thread uses the profiler any more.
+// Takes the set-up down again: no lock, forwarding withdrawn, slot 10 and m_OnThreadCreated
+// restored. Other threads may go on timing calls meanwhile: from then on they record
+// nothing. The scope table, the mutex, the thread records and their buffers stay for the
+// life of the process, since such threads may still be reading them.
 void ProfilerKitShutdown();
 // Readable tables of threads, modules, scopes and the timing per scope; false when the
-// context is not set up or the stream is null.
+// context is not set up, the stream is null, or writing or flushing it fails.
 bool ProfilerKitReport(FILE* stream);
-// The recorded calls and frame marks as a Chrome trace-event JSON file; false when the
+// The recorded calls and frame marks as a Chrome trace-event JSON file, written beside the
+// path and renamed into place, so a failure leaves the previous file whole; false when the
 // context is not set up or the file cannot be written.
 bool ProfilerKitWriteTrace(const char* path);
-// Marks a frame boundary now. Call it from one thread, once per frame.
+// Marks a frame boundary now, from any thread.
 void ProfilerKitFrame();
 
 // ---- the scope timer behind PROFILE_SCOPE ----
@@ -54,7 +57,7 @@ extern constinit thread_local SProfilerThread* g_ProfilerKitThread;
 // Slow paths, taken once per call site and once per thread and module.
 int32_t ProfilerKitRegisterScope(SProfilerStaticScope* record);
 SProfilerThread* ProfilerKitAttachThread();
-// Adds one call to the thread's buffers.
+// Adds one call to the thread's buffers; the call began with ProfilerKitDepth's increment.
 void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, int64_t end);
 
 class CProfilerKitScope
@@ -68,6 +71,7 @@ public:
         SProfilerThread* thread = g_ProfilerKitThread;
         if (thread == nullptr && (thread = ProfilerKitAttachThread()) == nullptr)
             return;
+        ++ProfilerKitDepth(*thread, index);
         m_Index = index;
         m_Thread = thread;
         m_Start = GetCounterTicks();

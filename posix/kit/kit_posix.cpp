@@ -1,8 +1,10 @@
 // The kit's per-OS part on POSIX (ELF): the module's record array between the linker's
-// __start_/__stop_ symbols of its record section, the kernel's name of the calling thread
-// (15 characters) and the process id. Per-OS.
+// __start_/__stop_ symbols of its section, the kernel's name of the calling thread (15
+// characters), the process id and a file's atomic replacement by rename. Per-OS.
 #include <pthread.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "kit/kit_private.h"
 
@@ -29,4 +31,9 @@ bool ProfilerKitOsThreadName(char* buffer, size_t size)
 uint32_t ProfilerKitOsProcessId()
 {
     return static_cast<uint32_t>(getpid());
+}
+
+bool ProfilerKitOsReplaceFile(const char* from, const char* to)
+{
+    return std::rename(from, to) == 0;
 }

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -31,6 +34,7 @@
         reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)))
 #else
 #include <dlfcn.h>
+#include <sys/resource.h>
 #define KIT_ENTRY(type, module, name) reinterpret_cast<type>(dlsym(module, name))
 #endif
 
@@ -40,15 +44,32 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
+// A file of this test's own: tests run in parallel processes.
+std::string TempPath(const char* suffix)
+{
+    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
+           suffix;
+}
+
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReportText()
+{
+    const std::string path = TempPath("_report.txt");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(ProfilerKitReport(file));
+    std::fclose(file);
+    return FileText(path);
+}
+
 // The report's first line after the title that ends with the name; empty when none does.
 std::string ReportLine(const char* title, const std::string& name)
 {
-    const std::string path = testing::TempDir() + "kit_test_report.txt";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ProfilerKitReport(file);
-    std::fclose(file);
-    std::ifstream in(path, std::ios::binary);
-    const std::string report(std::istreambuf_iterator<char>(in), {});
+    const std::string report = ReportText();
     const size_t at = report.find("  " + name + "\n", report.find(title));
     const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
     return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
@@ -59,7 +80,11 @@ void OwnerStep(int iterations)
     for (int i = 0; i < iterations; ++i)
     {
         PROFILE_SCOPE("Owner::Step", 0);
-        PROFILE_SCOPE("A2.0", 0); // a name that module A has too
+        PROFILE_SCOPE("A2.0", 0);     // a name that module A has too
+        for (int f = 0; f < 200; ++f) // frame marks from four threads at once
+            PROFILE_FRAME();
+        PROFILE_SCOPE("Beyond", 10000000);     // thresholds beyond the tick field: warned
+        PROFILE_SCOPE("Beyond too", 20000000); // once, saturated
     }
 }
 
@@ -71,6 +96,31 @@ void RunWork(void* arg)
 }
 
 std::vector<std::string> s_Lines;
+
+bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
+              uint32_t, int64_t, void*)
+{
+    s_Lines.push_back(std::string(channel) + ": " + text);
+    return true;
+}
+
+nlohmann::json Trace()
+{
+    const std::string path = TempPath("_trace.json");
+    EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
+    return nlohmann::json::parse(std::ifstream(path));
+}
+
+// What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
+bool SetCommaLocale()
+{
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252"))
+        return true;
+#if !defined(_WIN32) // compiled into the build tree when the system has not compiled it
+    return setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0 && std::setlocale(LC_ALL, "de_DE.UTF-8");
+#endif
+    return false;
+}
 
 } // namespace
 
@@ -110,15 +160,10 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         EXPECT_TRUE(std::equal(before.begin(), before.end(), raw)) << expression;
     }
     LogInit(SLogInitParams());
-    LogSetCallback(
-        [](ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
-           uint32_t, int64_t, void*) {
-            s_Lines.push_back(std::string(channel) + ": " + text);
-            return true;
-        },
-        nullptr);
+    LogSetCallback(&KeepLine, nullptr);
     ASSERT_TRUE(ProfilerKitInit(params));
-    EXPECT_EQ(context->m_NumThreadEntries, 8u + 16u); // the ring, then 64 counters
+    ASSERT_TRUE(SetCommaLocale()); // the trace and the report are read back under it
+    EXPECT_EQ(context->m_NumThreadEntries, 1u + 16u + 64u + 8u); // counts, depths, counters, ring
     EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index >= 0; }));
 
     // The trace: nesting, durations at least what the sleeps guarantee, frame marks around
@@ -140,9 +185,8 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         PROFILE_SCOPE("Trace::Below threshold", 1000);
     }
     PROFILE_FRAME();
-    const std::string path = testing::TempDir() + "kit_test_trace.json";
-    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    const std::string path = TempPath("_trace.json");
+    const nlohmann::json trace = Trace();
     std::map<std::string, std::vector<nlohmann::json>> events;
     for (const nlohmann::json& event : trace.at("traceEvents"))
         events[event.at("ph") == "X" ? event.at("name") : event.at("ph")].push_back(event);
@@ -197,6 +241,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_GT(reads.load(), 0);
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
         EXPECT_NE(ReportLine("Threads:", name), "") << name;
+    EXPECT_NE(ReportText().find("\nFrames: 800002 marked"), std::string::npos); // none lost
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
     const std::pair<const char*, unsigned long long> expected[] = {
@@ -218,16 +263,138 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_NE(ReportLine("Scopes:", "(unloaded)"), "");
     EXPECT_NE(ReportLine("Scopes:", "A2.0"), "");
 
+    // Failed writes are reported; a failed trace leaves the previous one whole.
+    std::fclose(std::fopen(path.c_str(), "wb"));
+    for (FILE* stream : {std::fopen(path.c_str(), "rb"), std::fopen("/dev/full", "wb")})
+        if (stream != nullptr) // no /dev/full on Windows
+        {
+            EXPECT_FALSE(ProfilerKitReport(stream));
+            std::fclose(stream);
+        }
+    const std::string good = (Trace(), FileText(path));
+#if !defined(_WIN32)
+    rlimit limit, small; // a file that cannot grow past 256 bytes, as on a full disk
+    getrlimit(RLIMIT_FSIZE, &limit);
+    small = {256, limit.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_FALSE(ProfilerKitWriteTrace(path.c_str()));
+    setrlimit(RLIMIT_FSIZE, &limit);
+#endif
+    EXPECT_EQ(FileText(path), good);
+
     // One log: B's line reaches this executable's log, until the kit's shutdown. The
-    // shutdown gives the scope table back, and is final.
+    // shutdown, while 30 threads time calls, keeps the scope table and the lock that they
+    // may still use; calls made after it record nothing. It is final.
     logB("a line from module B");
+    int32_t step = -1;
+    context->RegisterScope(&step, "Owner::Step", 0.0f);
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 30; ++t)
+        threads.emplace_back([&] {
+            for (started += 1; !done.load();)
+                OwnerStep(1);
+        });
+    done = false;
+    ASSERT_TRUE(WaitUntil([&] { return started.load() == 30; }));
     ProfilerKitShutdown();
+    const uint64_t& steps =
+        static_cast<SProfilerKitScopeEntry*>(g_ProfilerKitThread->m_ScopeEntries)[step].m_Calls;
+    const uint64_t stepsBefore = steps;
+    OwnerStep(10);
+    EXPECT_EQ(steps, stepsBefore); // calls after it record nothing
+    done = true;
+    for (std::thread& thread : threads)
+        thread.join();
     logB("after the shutdown");
-    EXPECT_EQ(s_Lines, std::vector<std::string>{"PLUGIN: a line from module B"});
-    EXPECT_EQ(allocator.Live(), 2 * context->m_NumThreads);
+    ASSERT_EQ(s_Lines.size(), 2u); // after the set-up's one warning about two thresholds
+    EXPECT_NE(s_Lines[0].find("PROFILE: The threshold of "), std::string::npos);
+    EXPECT_EQ(s_Lines[1], "PLUGIN: a line from module B");
+    EXPECT_EQ(allocator.Live(), 2 * context->m_NumThreads + 1);
     CAssertRecorder recorder;
     EXPECT_FALSE(ProfilerKitInit(params));
     EXPECT_TRUE(recorder.Saw("set up already"));
     LogShutdown();
     OsModuleUnload(moduleB);
+}
+
+// Limits: a plug-in cycle takes no thread-local slot; counts seeded near 2^32; calls beyond
+// the ring's duration field; recursion; thresholds beyond the tick field; threads past the
+// 32 records and their calls.
+TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
+{
+    SProfilerContext* context = GetProfiler();
+    SProfilerInitParams params;
+    params.m_NumThreadEntries = 8;
+    ASSERT_TRUE(ProfilerKitInit(params));
+    EXPECT_NE(ReportLine("Scopes:", "Beyond too").find("+  "), std::string::npos);
+    SProfilerThread* self = ProfilerKitAttachThread(); // takes the library's slot first
+    // The lowest free key first, after a load and an unload of module A, and after one
+    // with a run on a new thread: the run takes none (MinGW's runtime in a DLL keeps one
+    // of its own per load).
+    uint32_t keys[3] = {OsTlsAlloc()};
+    for (int i = 1; i < 3; ++i)
+    {
+        void* module = OsModuleLoad(PC_KIT_MODULE_A);
+        if (i == 2)
+            std::thread([module] { KIT_ENTRY(RunFunc, module, "KitModuleARun")(1); }).join();
+        OsModuleUnload(module);
+        keys[i] = OsTlsAlloc();
+    }
+    EXPECT_EQ(keys[2] - keys[1], keys[1] - keys[0]);
+
+    // Through the layout: the calls and the ring's count seeded so that ten calls pass
+    // 2^32, then calls with ticks given: one of 2^45 (beyond the ring's field) enclosing a
+    // child that is too, and a recursive call of 10^6 inside another of 10^7.
+    int32_t index[4] = {-1, -1, -1, -1};
+    const char* names[] = {"Limits::Seed", "Limits::Long", "Limits::Child", "Limits::Recurse"};
+    for (int i = 0; i < 4; ++i)
+        context->RegisterScope(&index[i], names[i], 0.0f);
+    static_cast<SProfilerKitScopeEntry*>(self->m_ScopeEntries)[index[0]].m_Calls = (1ull << 32) - 5;
+    ProfilerKitRingHeader(*self)->m_Written = ProfilerKitRingHeader(*self)->m_Begun =
+        (1ull << 32) - 10;
+    const int64_t beyond = int64_t(1) << 45;
+    const std::tuple<int, int64_t, int64_t> fabricated[] = {
+        {2, beyond / 32, beyond - 9}, {1, 0, beyond}, {3, 1000000, 2000000}, {3, 0, 10000000}};
+    for (auto [i, start, end] : fabricated)
+        ++ProfilerKitDepth(*self, index[i]);
+    for (int i = 0; i < 10; ++i)
+        ProfilerKitRecord(self, index[0], i, i + 1);
+    for (auto [i, start, end] : fabricated)
+        ProfilerKitRecord(self, index[i], start, end);
+    const int32_t free = PROFILER_MAX_THREADS - context->m_NumThreads;
+    for (int t = 0; t < free + 9; ++t)
+        std::thread(OwnerStep, 3).join();
+
+    const double toUs = 1e6 / static_cast<double>(GetCounterFrequency());
+    std::map<std::string, std::vector<double>> ends;
+    const nlohmann::json trace = Trace();
+    for (const nlohmann::json& event : trace.at("traceEvents"))
+        if (event.at("ph") == "X")
+            ends[event.at("name")].push_back(event.at("ts").get<double>() +
+                                             event.at("dur").get<double>());
+    EXPECT_EQ(ends["Limits::Seed"].size(), 4u); // the whole ring: four more of the others
+    EXPECT_GT(ends["Limits::Long"].at(0), 4294967296.0 * toUs);
+    EXPECT_LE(ends["Limits::Child"].at(0), ends["Limits::Long"].at(0));
+    EXPECT_EQ(trace.at("otherData"), // four scopes a step
+              nlohmann::json::parse(R"({"unrecordedThreads":9,"unrecordedCalls":108})"));
+    EXPECT_NE(ReportText().find("Not recorded: 9 threads without a thread record, 108 calls\n"),
+              std::string::npos);
+    const std::tuple<const char*, uint64_t, double, double> expected[] = {
+        {"Limits::Seed", (1ull << 32) + 5, 0, 0},
+        {"Limits::Long", 1, beyond * toUs / 1000, beyond * toUs},
+        {"Limits::Recurse", 2, 1e7 * toUs / 1000, 1e7 * toUs},
+        {"Owner::Step", 3 * free, 0, 0}};
+    for (const auto& [name, count, totalMs, longestUs] : expected)
+    {
+        unsigned long long calls = 0;
+        double total = 0, mean = 0, longest = 0;
+        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest;
+        EXPECT_EQ(calls, count) << name;
+        EXPECT_GE(longest, mean) << name;
+        EXPECT_TRUE(totalMs == 0 || (std::abs(total - totalMs) < 0.002 &&
+                                     std::abs(longest - longestUs) < longestUs * 1e-9))
+            << name;
+    }
 }

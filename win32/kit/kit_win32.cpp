@@ -1,8 +1,9 @@
-// The kit's per-OS part on Windows (PE): the module's record array between the begin and
-// end markers of its grouped record sections, the thread description of the calling
-// thread (Windows 10 and later, looked up at run time) and the process id. Per-OS.
+// The kit's per-OS part on Windows (PE): the record array between the markers of the grouped
+// record sections, the calling thread's description (Windows 10 and later, looked up at run
+// time), the process id and a file's replacement (MoveFileEx: rename replaces none). Per-OS.
 #include <cstring>
 #include <new>
+
 #include <windows.h>
 
 #include "common/debug/utf8.h"
@@ -64,4 +65,9 @@ bool ProfilerKitOsThreadName(char* buffer, size_t size)
 uint32_t ProfilerKitOsProcessId()
 {
     return GetCurrentProcessId();
+}
+
+bool ProfilerKitOsReplaceFile(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -40,6 +40,10 @@ TLS_GLOBAL_DECLARE(g_current_thread);
 #define THREAD_UNKNOWN_NAME "Unknown Thread (Function temporarily disabled for Win32)"
 
 ThreadImpl* ThreadGetCurrent();
+// The same without taking a thread-local slot: null while this module's thread layer has
+// stored no object for any thread. For code that only looks, such as a plug-in naming a
+// thread, so that loading and unloading it leaks no slot.
+ThreadImpl* ThreadPeekCurrent();
 // The calling thread's object's name, or the fallback text; never null.
 const char* ThreadGetCurrentName();
 // The same, as a second entry point for tables that need a distinct address.
