@@ -35,7 +35,7 @@ target=""
 # Whatever happens (a failed step, Ctrl-C), the mutated file gets its original bytes back.
 restore() {
     if [ -n "$backup" ] && [ -f "$backup" ]; then
-        cp -p "$backup" "$target"
+        cp "$backup" "$target" # a new time, so the build compiles it again
         backup=""
     fi
 }
@@ -71,7 +71,7 @@ for n, b in enumerate(blocks):
     ids.add(b["id"])
     if only and b["id"] not in only:
         continue
-    original = b["from"].replace("\\n", "\n")
+    original = b["from"].replace("{NL}", "\n")
     text = open(b["file"], encoding="utf-8").read() if os.path.isfile(b["file"]) else None
     found = -1 if text is None else text.count(original)
     if found != 1:
@@ -82,7 +82,7 @@ for n, b in enumerate(blocks):
     os.mkdir(d)
     for key in ("id", "file", "from", "to", "what", "equivalent"):
         with open(os.path.join(d, key), "w", encoding="utf-8") as f:
-            f.write(b.get(key, "").replace("\\n", "\n"))
+            f.write(b.get(key, "").replace("{NL}", "\n"))
 missing = only - ids
 if missing:
     print("unknown mutant ids: " + " ".join(sorted(missing))); bad = True
