@@ -1,10 +1,15 @@
 // The owning client's side of the kit: the set-up of the shared record from
-// SProfilerInitParams, its tear-down, and the thread-name service that names threads by
-// what this module's thread layer or the OS knows of them. Portable.
+// SProfilerInitParams, its tear-down, the thread-name service that names threads by what
+// this module's thread layer or the OS knows of them, and the name service that keeps the
+// owner's copy of every scope name any module registers. Portable.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
 #include "common/debug/assert.h"
+#include "common/hash/hash.h"
 #include "common/thread/mutex.h"
 #include "common/thread/thread.h"
 #include "kit/kit_private.h"
@@ -43,6 +48,108 @@ uint32_t RoundUpToPowerOfTwo(uint32_t value)
     while (result < value)
         result <<= 1;
     return result;
+}
+
+// ---- the name service, all under m_BigLock ----
+
+// What the owner knows of one scope index: its texts in the order they came (several when
+// texts share a hash), the static call sites of loaded modules that use it, and whether a
+// run-time name uses it (those have no module to unload).
+struct SIndexNames
+{
+    std::vector<const SProfilerKitName*> m_Texts;
+    int32_t m_LiveSites = 0;
+    bool m_Dynamic = false;
+};
+struct SNameTable
+{
+    std::unordered_map<uint32_t, SProfilerKitName*> m_ByHash;
+    std::vector<SIndexNames> m_ByIndex;
+};
+// Made once and never destroyed: the library's descriptors and the call sites of every
+// module point at these texts for the life of the process, also while modules run their
+// static destructors at exit.
+SNameTable& Names()
+{
+    static SNameTable* const s_Names = new SNameTable();
+    return *s_Names;
+}
+
+// The kit's own conversion of a new descriptor's threshold: the library keeps whole
+// milliseconds only, so the kit stores the exact tick count (saturated to the field).
+uint32_t ThresholdTicks(float thresholdMs)
+{
+    const double ticks =
+        static_cast<double>(thresholdMs) * static_cast<double>(GetCounterFrequency()) / 1000.0;
+    if (!(ticks > 0.0))
+        return 0; // negative or NaN
+    return ticks >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(ticks);
+}
+
+const SProfilerKitName* AcquireName(const char* text, float thresholdMs, EProfilerKitNameUse use)
+{
+    PLATFORM_ASSERT(text != 0 && "a scope name is null");
+    if (text == nullptr)
+        return nullptr;
+    SNameTable& names = Names();
+    const uint32_t hash = HashString(text);
+    SProfilerKitName*& head = names.m_ByHash[hash];
+    SProfilerKitName* name = head;
+    while (name != nullptr && std::strcmp(name->m_Text, text) != 0)
+        name = name->m_Next;
+    if (name == nullptr)
+    {
+        // A text not seen before: the library finds its hash's index or makes a descriptor.
+        SProfilerContext* context = GetProfiler();
+        const size_t length = std::strlen(text);
+        char* copy = new char[length + 1];
+        std::memcpy(copy, text, length + 1);
+        const int32_t before = context->m_NumScopes;
+        int32_t slot = -1;
+        const int32_t index = context->RegisterScope(&slot, copy, thresholdMs);
+        if (index < 0)
+        {
+            delete[] copy;
+            return nullptr;
+        }
+        if (context->m_NumScopes > before)
+            context->m_Scopes[index].m_ThresholdTicks = ThresholdTicks(thresholdMs);
+        name = new SProfilerKitName{copy, hash, index, head};
+        head = name;
+        if (names.m_ByIndex.size() <= static_cast<size_t>(index))
+            names.m_ByIndex.resize(static_cast<size_t>(index) + 1);
+        names.m_ByIndex[static_cast<size_t>(index)].m_Texts.push_back(name);
+    }
+    SIndexNames& entry = names.m_ByIndex[static_cast<size_t>(name->m_Index)];
+    if (use == E_PROFILER_KIT_NAME_STATIC)
+        ++entry.m_LiveSites;
+    else
+        entry.m_Dynamic = true;
+    return name;
+}
+
+void ReleaseName(const SProfilerKitName* name)
+{
+    --Names().m_ByIndex[static_cast<size_t>(name->m_Index)].m_LiveSites;
+}
+
+bool ScopeText(int32_t index, ProfilerKitAppendFunc append, void* user)
+{
+    const SNameTable& names = Names();
+    if (index < 0 || static_cast<size_t>(index) >= names.m_ByIndex.size() ||
+        names.m_ByIndex[static_cast<size_t>(index)].m_Texts.empty())
+        return false;
+    const SIndexNames& entry = names.m_ByIndex[static_cast<size_t>(index)];
+    const char* separator = "";
+    for (const SProfilerKitName* name : entry.m_Texts)
+    {
+        append(separator, user);
+        append(name->m_Text, user);
+        separator = " | ";
+    }
+    if (entry.m_LiveSites == 0 && !entry.m_Dynamic)
+        append(" (unloaded)", user);
+    return true;
 }
 
 bool RegisterRecord(SProfilerStaticScope* record, uint32_t /*userValue*/)
@@ -113,9 +220,15 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
     std::atomic_ref<uint32_t>(header->m_Version).store(PROFILER_KIT_VERSION);
     std::atomic_ref<uint32_t>(header->m_Magic).store(PROFILER_KIT_MAGIC);
     std::atomic_ref<ProfilerKitLogFunc>(header->m_LogWrite).store(&ProfilerKitModuleLogWrite);
+    header->m_AcquireName = &AcquireName;
+    header->m_ReleaseName = &ReleaseName;
+    header->m_ScopeText = &ScopeText;
 
-    // Last: a non-null lock tells every module that the fields above are complete.
+    // Last: a non-null lock tells every module that the fields above are complete. Records
+    // that modules handed to the library themselves register now; kit modules' arrays are
+    // empty, their call sites register at their first run.
     std::atomic_ref<ThreadMutex*>(context->m_BigLock).store(mutex, std::memory_order_release);
+    CScopedMutexLock hold(mutex);
     context->ForEachModuleScope(&RegisterRecord, 0);
     return true;
 }
@@ -142,4 +255,29 @@ void ProfilerKitShutdown()
     s_Owner.m_Allocator->m_Free(s_Owner.m_Allocator, s_Owner.m_Scopes);
     ThreadMutexDestroy(s_Owner.m_Mutex);
     s_Owner = {};
+}
+
+bool ProfilerKitScopeText(SProfilerContext* context, int32_t index, std::string* text)
+{
+    text->clear();
+    ProfilerKitScopeTextFunc scopeText = ProfilerKitHeader(context)->m_ScopeText;
+    return scopeText != nullptr && scopeText(
+                                       index,
+                                       [](const char* piece, void* user) {
+                                           static_cast<std::string*>(user)->append(piece);
+                                       },
+                                       text);
+}
+
+bool ProfilerKitScopeName(int32_t index, char* buffer, size_t size)
+{
+    SProfilerKitSnapshot snapshot;
+    if (buffer == nullptr || size == 0 || index < 0 || !ProfilerKitTakeSnapshot(&snapshot) ||
+        static_cast<size_t>(index) >= snapshot.m_Scopes.size())
+        return false;
+    const std::string& name = snapshot.m_Scopes[static_cast<size_t>(index)].m_Name;
+    const size_t copied = std::min(name.size(), size - 1);
+    std::memcpy(buffer, name.data(), copied);
+    buffer[copied] = '\0';
+    return true;
 }

@@ -21,11 +21,15 @@ bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot)
     const int32_t count =
         std::atomic_ref<int32_t>(context->m_NumScopes).load(std::memory_order_acquire);
     snapshot->m_Scopes.clear();
+    std::string name;
     for (int32_t i = 0; i < count; ++i)
     {
+        // The owner's copies outlive their modules; a descriptor that another client
+        // registered directly keeps only the library's pointer.
         const SProfilerScope& scope = context->m_Scopes[i];
-        snapshot->m_Scopes.push_back({scope.m_Name != nullptr ? scope.m_Name : "(unloaded)",
-                                      scope.m_NameHash, scope.m_ThresholdTicks});
+        if (!ProfilerKitScopeText(context, i, &name))
+            name = scope.m_Name != nullptr ? scope.m_Name : "(unloaded)";
+        snapshot->m_Scopes.push_back({name, scope.m_NameHash, scope.m_ThresholdTicks});
     }
     snapshot->m_RingLength = ProfilerKitHeader(context)->m_RingLength;
     snapshot->m_NumThreads =
@@ -85,16 +89,6 @@ struct STiming
     uint64_t m_OverThreshold;
 };
 
-// Records of a module up to its end or its first null name, as the library walks them.
-int32_t CountRecords(const SProfilerModule& module)
-{
-    int32_t count = 0;
-    for (const SProfilerStaticScope* record = module.m_Begin;
-         record < module.m_End && record->m_Name != nullptr; ++record)
-        ++count;
-    return count;
-}
-
 } // namespace
 
 bool ProfilerKitReport(FILE* stream)
@@ -112,14 +106,25 @@ bool ProfilerKitReport(FILE* stream)
         std::fprintf(stream, "%5d  %s\n", static_cast<int>(t + context->m_FirstThreadID),
                      context->m_Threads[t].m_Name);
 
-    const int32_t modules = context->m_ProfilerNumLoadedModules;
-    std::fprintf(stream, "\nModules: %d\n    #  records  first scope\n", static_cast<int>(modules));
-    for (int32_t m = 0; m < modules; ++m)
     {
-        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
-        const int32_t records = CountRecords(module);
-        std::fprintf(stream, "%5d  %7d  %s\n", static_cast<int>(m), static_cast<int>(records),
-                     records > 0 ? module.m_Begin->m_Name : "");
+        // The module table changes under m_BigLock when kit modules load and unload.
+        CScopedMutexLock hold(
+            std::atomic_ref<ThreadMutex*>(context->m_BigLock).load(std::memory_order_acquire));
+        const int32_t modules = context->m_ProfilerNumLoadedModules;
+        const uint32_t leftOut = ProfilerKitLoad(ProfilerKitHeader(context)->m_ModulesLeftOut);
+        std::fprintf(stream, "\nModules: %d", static_cast<int>(modules));
+        if (leftOut > 0)
+            std::fprintf(stream, ", %" PRIu32 " more left out (the table holds %d)", leftOut,
+                         static_cast<int>(PROFILER_MAX_MODULES));
+        std::fprintf(stream, "\n    #  file\n");
+        char file[256];
+        for (int32_t m = 0; m < modules; ++m)
+            std::fprintf(
+                stream, "%5d  %s\n", static_cast<int>(m),
+                ProfilerKitOsModuleName(context->m_ProfilerLoadedProfilerModules[m].m_Begin, file,
+                                        sizeof(file))
+                    ? file
+                    : "?");
     }
 
     std::fprintf(stream,

@@ -21,6 +21,7 @@
 #include "common/debug/log.h"
 #include "common/thread/thread.h"
 #include "kit/profilerkit.h"
+#include "module/kit_module.h"
 #include "platform/os.h"
 #include "test_support.h"
 
@@ -40,15 +41,20 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
-// The report's first line after the title that ends with the name; empty when none does.
-std::string ReportLine(const char* title, const std::string& name)
+std::string Report()
 {
     const std::string path = testing::TempDir() + "kit_test_report.txt";
     FILE* file = std::fopen(path.c_str(), "wb");
     ProfilerKitReport(file);
     std::fclose(file);
     std::ifstream in(path, std::ios::binary);
-    const std::string report(std::istreambuf_iterator<char>(in), {});
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The report's first line after the title that ends with the name; empty when none does.
+std::string ReportLine(const char* title, const std::string& name)
+{
+    const std::string report = Report();
     const size_t at = report.find("  " + name + "\n", report.find(title));
     const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
     return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
@@ -59,7 +65,7 @@ void OwnerStep(int iterations)
     for (int i = 0; i < iterations; ++i)
     {
         PROFILE_SCOPE("Owner::Step", 0);
-        PROFILE_SCOPE("A2.0", 0); // a name that module A has too
+        KitSharedInline(); // a scope of header-only code that modules A and B have too
     }
 }
 
@@ -83,9 +89,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
                  "Unknown Thread (Function temporarily disabled for Win32)");
     void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
     void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
-    const SProfilerModule a = context->m_ProfilerLoadedProfilerModules[1];
-    ASSERT_EQ(a.m_End - a.m_Begin, 24); // one array with no gap, recorded only
-    EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index == -1; }));
+    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 3); // this executable, A and B
 
     // Bad parameters assert and change nothing; the last row is the set-up that follows.
     SCountingAllocator allocator;
@@ -119,7 +123,6 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         nullptr);
     ASSERT_TRUE(ProfilerKitInit(params));
     EXPECT_EQ(context->m_NumThreadEntries, 8u + 16u); // the ring, then 64 counters
-    EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index >= 0; }));
 
     // The trace: nesting, durations at least what the sleeps guarantee, frame marks around
     // the work, escaped names, the threshold, and a ring that keeps the latest calls.
@@ -134,7 +137,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         OsSleep(20);
         for (int i = 0; i < 2; ++i)
         {
-            PROFILE_SCOPE("Trace::Inner \"quoted\" \\ \t", 0.9f); // 0.9 ms counts as 0
+            PROFILE_SCOPE("Trace::Inner \"quoted\" \\ \t", 0.9f);
             OsSleep(5);
         }
         PROFILE_SCOPE("Trace::Below threshold", 1000);
@@ -200,8 +203,9 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
     const std::pair<const char*, unsigned long long> expected[] = {
-        {"A3.7", (kOwners + 2) * kIterations},
+        {"A::FunctionTemplate", 2 * (kOwners + 2) * kIterations},
         {"B::Work", 2 * kIterations},
+        {"Shared::Inline", (2 * (kOwners + 2) + 2 + kOwners) * kIterations},
         {"Owner::Step", kOwners * kIterations}};
     for (const auto& [name, count] : expected)
     {
@@ -211,12 +215,10 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         EXPECT_EQ(calls, count) << name;
         EXPECT_EQ(over, count) << name;
     }
-    // Once module A is gone its names are released, a shared one re-pointed to this
-    // executable's text.
+    // Once module A is gone its own names are marked; a shared one stays as it was.
     OsModuleUnload(moduleA);
-    EXPECT_EQ(ReportLine("Scopes:", "A1.0"), "");
-    EXPECT_NE(ReportLine("Scopes:", "(unloaded)"), "");
-    EXPECT_NE(ReportLine("Scopes:", "A2.0"), "");
+    EXPECT_NE(ReportLine("Scopes:", "A::Plain (unloaded)"), "");
+    EXPECT_NE(ReportLine("Scopes:", "Shared::Inline"), "");
 
     // One log: B's line reaches this executable's log, until the kit's shutdown. The
     // shutdown gives the scope table back, and is final.
@@ -230,4 +232,132 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_TRUE(recorder.Saw("set up already"));
     LogShutdown();
     OsModuleUnload(moduleB);
+}
+
+// Whether module A's file is mapped into the process.
+static bool ModuleAMapped()
+{
+#if defined(_WIN32)
+    return GetModuleHandleA(PC_KIT_MODULE_A) != nullptr;
+#else
+    std::ifstream maps("/proc/self/maps");
+    const std::string text(std::istreambuf_iterator<char>(maps), {});
+    return text.find(PC_KIT_MODULE_A) != std::string::npos;
+#endif
+}
+
+TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeaves)
+{
+    SProfilerInitParams params;
+    params.m_NumThreadEntries = 64;
+    ASSERT_TRUE(ProfilerKitInit(params));
+    void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
+    KIT_ENTRY(RunFunc, moduleB, "KitModuleBWork")(1);
+    for (int round = 0; round < 2; ++round)
+    {
+        void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
+        KIT_ENTRY(RunFunc, moduleA, "KitModuleARun")(1);
+        EXPECT_TRUE(ModuleAMapped());
+        OsModuleUnload(moduleA);
+        EXPECT_FALSE(ModuleAMapped()) << "still mapped after unload " << round;
+    }
+    {
+        PROFILE_SCOPE("Physics::Step3207", 0.25); // the same lookup3 hash as the next one
+        OsSleep(1);
+    }
+    {
+        std::string buffer = "Physics::Step26213";
+        PROFILE_SCOPE_DYNAMIC(buffer.c_str(), 0);
+        OsSleep(1);
+    }
+    for (const char* label : {"Job::0", "Job::1", "Job::2"})
+    {
+        std::string buffer = label; // gone before the report reads the name
+        PROFILE_SCOPE_DYNAMIC(buffer.c_str(), 0);
+    }
+    // Calls in two rounds; the shared header's inline function stays in use by module B.
+    const std::pair<const char*, unsigned long long> cases[] = {
+        {"A::Plain (unloaded)", 2},
+        {"A::Inline (unloaded)", 2},
+        {"A::FunctionTemplate (unloaded)", 4},
+        {"A::ClassTemplate (unloaded)", 4},
+        {"A::Member (unloaded)", 2},
+        {"A::Lambda (unloaded)", 2},
+        {"Shared::Template (unloaded)", 4},
+        {"Shared::Member (unloaded)", 4},
+        {"Shared::Inline", 5},
+        {"B::Work", 1},
+        {"Physics::Step3207 | Physics::Step26213", 2},
+        {"Job::0", 1},
+        {"Job::1", 1},
+        {"Job::2", 1},
+    };
+    const std::string path = testing::TempDir() + "kit_test_names.json";
+    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
+    std::map<std::string, unsigned long long> traced;
+    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    for (const nlohmann::json& event : trace.at("traceEvents"))
+        traced[event.at("name")] += event.at("ph") == "X";
+    std::remove(path.c_str());
+    for (const auto& [name, count] : cases)
+    {
+        unsigned long long calls = 0;
+        std::istringstream(ReportLine("Timing", name)) >> calls;
+        EXPECT_EQ(calls, count) << name;
+        EXPECT_EQ(traced[name], count) << name;
+    }
+    // The first text's threshold, to the fraction: 0.25 ms, not truncated to 0.
+    std::istringstream row(ReportLine("Scopes:", cases[10].first));
+    std::string index, hash;
+    double thresholdMs = 0;
+    row >> index >> hash >> thresholdMs;
+    EXPECT_EQ(thresholdMs, 0.25);
+    EXPECT_EQ(traced.size(), std::size(cases) + 1); // and the thread's name
+    OsModuleUnload(moduleB);
+}
+
+TEST(Kit, LeavesOutModulesItCannotServeWithOneWarningEach)
+{
+    LogInit(SLogInitParams());
+    LogSetCallback(
+        [](ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
+           uint32_t, int64_t, void*) {
+            s_Lines.push_back(std::string(channel) + ": " + text);
+            return true;
+        },
+        nullptr);
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    SProfilerContext* context = GetProfiler();
+    SProfilerKitHeader* header = ProfilerKitHeader(context);
+
+    // A module built against another kit version stays idle: one warning in its own log.
+    header->m_Version = PROFILER_KIT_VERSION + 1;
+    testing::internal::CaptureStderr();
+    void* module = OsModuleLoad(PC_KIT_MODULE_B);
+    KIT_ENTRY(RunFunc, module, "KitModuleBWork")(3);
+    const std::string warned = testing::internal::GetCapturedStderr();
+    header->m_Version = PROFILER_KIT_VERSION;
+    OsModuleUnload(module);
+    EXPECT_EQ(warned.find("times nothing"), warned.rfind("times nothing")) << warned;
+    EXPECT_NE(warned.find("times nothing"), std::string::npos) << warned;
+    EXPECT_EQ(context->m_NumScopes, 0);
+    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 1);
+
+    // The 33rd and 34th modules stay out of the table, with one warning, and are timed.
+    SProfilerStaticScope others[PROFILER_MAX_MODULES];
+    for (int m = 1; m < PROFILER_MAX_MODULES; ++m)
+        context->RegisterModule(&others[m], &others[m]);
+    void* modules[] = {OsModuleLoad(PC_KIT_MODULE_A), OsModuleLoad(PC_KIT_MODULE_B)};
+    KIT_ENTRY(RunFunc, modules[0], "KitModuleARun")(3);
+    EXPECT_EQ(s_Lines.size(), 1u);
+    EXPECT_EQ(s_Lines.at(0).rfind("PROFILE: The profiler's module table is full (32", 0), 0u);
+    EXPECT_EQ(ReportLine("Timing", "A::Plain").rfind("         3  ", 0), 0u);
+    EXPECT_NE(Report().find("Modules: 32, 2 more left out (the table holds 32)\n"),
+              std::string::npos);
+    OsModuleUnload(modules[0]);
+    OsModuleUnload(modules[1]);
+    for (int m = 1; m < PROFILER_MAX_MODULES; ++m)
+        context->UnregisterModule(&others[m]);
+    ProfilerKitShutdown();
+    LogShutdown();
 }

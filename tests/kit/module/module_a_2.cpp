@@ -1,7 +1,9 @@
-// Module A, object file 2 of three: eight more call sites in the module's record array.
+// Module A, object file 2 of two: the shared header's code again, with another
+// instantiation of its template.
 #include "kit_module.h"
 
-void KitModuleAPart2()
+int KitModuleAPart2(int value)
 {
-    KIT_TEST_EIGHT_SCOPES("A2.")
+    KitSharedInline();
+    return static_cast<int>(KitSharedTemplate(static_cast<float>(value)));
 }
