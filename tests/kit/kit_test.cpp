@@ -253,6 +253,13 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeaves)
     ASSERT_TRUE(ProfilerKitInit(params));
     void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
     KIT_ENTRY(RunFunc, moduleB, "KitModuleBWork")(1);
+    std::atomic<bool> done{false};
+    std::thread reporter([&done] { // reads the tables while modules come and go
+        FILE* scratch = std::tmpfile();
+        for (; !done.load(); std::rewind(scratch))
+            ProfilerKitReport(scratch);
+        std::fclose(scratch);
+    });
     for (int round = 0; round < 2; ++round)
     {
         void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
@@ -261,6 +268,8 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeaves)
         OsModuleUnload(moduleA);
         EXPECT_FALSE(ModuleAMapped()) << "still mapped after unload " << round;
     }
+    done = true;
+    reporter.join();
     {
         PROFILE_SCOPE("Physics::Step3207", 0.25); // the same lookup3 hash as the next one
         OsSleep(1);
