@@ -90,8 +90,11 @@ struct CProfilerKitLock
 // The module's entry in the library's module table, made when the module loads and withdrawn
 // when it unloads, together with every name that its call sites registered. The entry is
 // an empty array that stands for the module (the library knows a module by its begin
-// address): call sites register at their first run instead, since no compiler places the
-// statics of inline functions and templates into a section reliably. A module that meets
+// address; the begin record, never walked, carries the module's file name for the report):
+// call sites register at their first run instead, since no compiler places the statics of
+// inline functions and templates into a section reliably. The file name is looked up here,
+// where the loader's lock is held anyway: a report that asked the OS under m_BigLock would
+// wait for that lock while a loading module's registrar waits for m_BigLock. A module that meets
 // another kit version at load stays out of the context; one that finds the table full
 // stays out of the table only.
 struct CProfilerKitModule
@@ -100,6 +103,8 @@ struct CProfilerKitModule
     {
         SProfilerContext* context = Context();
         SProfilerKitHeader* header = ProfilerKitHeader(context);
+        if (!ProfilerKitOsModuleName(this, m_File, sizeof(m_File)))
+            std::snprintf(m_File, sizeof(m_File), "?");
         if (ProfilerKitLoad(header->m_Magic) == PROFILER_KIT_MAGIC &&
             !ProfilerKitHeaderMatches(context))
             return;
@@ -124,7 +129,8 @@ struct CProfilerKitModule
             context->UnregisterModule(&m_Anchor);
     }
 
-    SProfilerStaticScope m_Anchor = {-1, 0.0f, nullptr};
+    char m_File[256] = {};
+    SProfilerStaticScope m_Anchor = {-1, 0.0f, m_File};
     bool m_Registered = false;
 } s_Module;
 

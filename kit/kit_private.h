@@ -36,6 +36,7 @@ struct SProfilerKitScopeCopy
 struct SProfilerKitSnapshot
 {
     std::vector<SProfilerKitScopeCopy> m_Scopes;
+    std::vector<std::string> m_Modules; // each registered module's file name
     uint32_t m_RingLength;
     int32_t m_NumThreads;
 };

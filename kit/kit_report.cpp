@@ -31,6 +31,19 @@ bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot)
             name = scope.m_Name != nullptr ? scope.m_Name : "(unloaded)";
         snapshot->m_Scopes.push_back({name, scope.m_NameHash, scope.m_ThresholdTicks});
     }
+    // The module table changes under m_BigLock when kit modules load and unload.
+    snapshot->m_Modules.clear();
+    // A kit module's entry is an empty array whose begin record carries the module's file
+    // name; another client's entry is its array of records.
+    for (int32_t m = 0; m < context->m_ProfilerNumLoadedModules; ++m)
+    {
+        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
+        snapshot->m_Modules.push_back(module.m_Begin != module.m_End
+                                          ? std::to_string(module.m_End - module.m_Begin) +
+                                                " records registered by another client"
+                                      : module.m_Begin->m_Name != nullptr ? module.m_Begin->m_Name
+                                                                          : "?");
+    }
     snapshot->m_RingLength = ProfilerKitHeader(context)->m_RingLength;
     snapshot->m_NumThreads =
         std::atomic_ref<int32_t>(context->m_NumThreads).load(std::memory_order_acquire);
@@ -106,26 +119,14 @@ bool ProfilerKitReport(FILE* stream)
         std::fprintf(stream, "%5d  %s\n", static_cast<int>(t + context->m_FirstThreadID),
                      context->m_Threads[t].m_Name);
 
-    {
-        // The module table changes under m_BigLock when kit modules load and unload.
-        CScopedMutexLock hold(
-            std::atomic_ref<ThreadMutex*>(context->m_BigLock).load(std::memory_order_acquire));
-        const int32_t modules = context->m_ProfilerNumLoadedModules;
-        const uint32_t leftOut = ProfilerKitLoad(ProfilerKitHeader(context)->m_ModulesLeftOut);
-        std::fprintf(stream, "\nModules: %d", static_cast<int>(modules));
-        if (leftOut > 0)
-            std::fprintf(stream, ", %" PRIu32 " more left out (the table holds %d)", leftOut,
-                         static_cast<int>(PROFILER_MAX_MODULES));
-        std::fprintf(stream, "\n    #  file\n");
-        char file[256];
-        for (int32_t m = 0; m < modules; ++m)
-            std::fprintf(
-                stream, "%5d  %s\n", static_cast<int>(m),
-                ProfilerKitOsModuleName(context->m_ProfilerLoadedProfilerModules[m].m_Begin, file,
-                                        sizeof(file))
-                    ? file
-                    : "?");
-    }
+    const uint32_t leftOut = ProfilerKitLoad(ProfilerKitHeader(context)->m_ModulesLeftOut);
+    std::fprintf(stream, "\nModules: %d", static_cast<int>(snapshot.m_Modules.size()));
+    if (leftOut > 0)
+        std::fprintf(stream, ", %" PRIu32 " more left out (the table holds %d)", leftOut,
+                     static_cast<int>(PROFILER_MAX_MODULES));
+    std::fprintf(stream, "\n    #  file\n");
+    for (size_t m = 0; m < snapshot.m_Modules.size(); ++m)
+        std::fprintf(stream, "%5d  %s\n", static_cast<int>(m), snapshot.m_Modules[m].c_str());
 
     std::fprintf(stream,
                  "\nScopes: %d of %d\n"

@@ -353,7 +353,7 @@ TEST(Kit, LeavesOutModulesItCannotServeWithOneWarningEach)
     EXPECT_EQ(context->m_ProfilerNumLoadedModules, 1);
 
     // The 33rd and 34th modules stay out of the table, with one warning, and are timed.
-    SProfilerStaticScope others[PROFILER_MAX_MODULES];
+    SProfilerStaticScope others[PROFILER_MAX_MODULES] = {}; // empty arrays, unnamed
     for (int m = 1; m < PROFILER_MAX_MODULES; ++m)
         context->RegisterModule(&others[m], &others[m]);
     void* modules[] = {OsModuleLoad(PC_KIT_MODULE_A), OsModuleLoad(PC_KIT_MODULE_B)};
