@@ -18,17 +18,13 @@ inline void KitSharedInline()
 
 struct SKitShared
 {
-    int Member(int value)
-    {
-        PROFILE_SCOPE("Shared::Member", 0);
-        return value + 1;
-    }
+    void Member() { PROFILE_SCOPE("Shared::Member", 0); }
 };
 
-template <typename T> T KitSharedTemplate(T value)
+template <typename T> void KitSharedTemplate(T)
 {
     PROFILE_SCOPE("Shared::Template", 0);
-    return static_cast<T>(SKitShared().Member(static_cast<int>(value))) + value;
+    SKitShared().Member();
 }
 
-int KitModuleAPart2(int value);
+void KitModuleAPart2();

@@ -2,8 +2,8 @@
 // instantiation of its template.
 #include "kit_module.h"
 
-int KitModuleAPart2(int value)
+void KitModuleAPart2()
 {
     KitSharedInline();
-    return static_cast<int>(KitSharedTemplate(static_cast<float>(value)));
+    KitSharedTemplate(0.5f);
 }
