@@ -1,6 +1,6 @@
 // What the kit test modules share: their exported entry points, and header-only code with
 // scopes in every kind of function that a header holds (inline function, member defined in
-// its class, function template), compiled into module A twice, module B and the test.
+// its class, function template), compiled into module A, module B and the test.
 #pragma once
 
 #include "kit/profilerkit.h"
@@ -26,5 +26,3 @@ template <typename T> void KitSharedTemplate(T)
     PROFILE_SCOPE("Shared::Template", 0);
     SKitShared().Member();
 }
-
-void KitModuleAPart2();
