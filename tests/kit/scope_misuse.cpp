@@ -11,5 +11,4 @@ void Misuse(const std::string& label, float thresholdMs)
 #elif defined(KIT_MISUSE_THRESHOLD)
     PROFILE_SCOPE("Misuse", thresholdMs);
 #endif
-    PROFILE_SCOPE_DYNAMIC(label.c_str(), thresholdMs); // what both should have used
 }

@@ -1,6 +1,6 @@
 // What the kit test modules share: their exported entry points, and header-only code with
-// scopes in every kind of function that a header holds (inline function, member defined in
-// its class, function template), compiled into module A, module B and the test.
+// scopes in an inline function and a function template, compiled into module A, module B
+// and the test.
 #pragma once
 
 #include "kit/profilerkit.h"
@@ -16,13 +16,7 @@ inline void KitSharedInline()
     PROFILE_SCOPE("Shared::Inline", 0);
 }
 
-struct SKitShared
-{
-    void Member() { PROFILE_SCOPE("Shared::Member", 0); }
-};
-
 template <typename T> void KitSharedTemplate(T)
 {
     PROFILE_SCOPE("Shared::Template", 0);
-    SKitShared().Member();
 }
