@@ -219,9 +219,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
 
 TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe)
 {
-    SProfilerInitParams params;
-    params.m_NumThreadEntries = 64;
-    ASSERT_TRUE(ProfilerKitInit(params));
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams())); // a ring of 1024 calls keeps them all
     SProfilerContext* context = GetProfiler();
     void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
     KIT_ENTRY(RunFunc, moduleB, "KitModuleBWork")(1);
@@ -290,16 +288,17 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
     const std::string warned = testing::internal::GetCapturedStderr();
     header->m_Version = PROFILER_KIT_VERSION;
     OsModuleUnload(module);
-    size_t at = warned.find("the module times nothing");
-    EXPECT_TRUE(at != std::string::npos && at == warned.rfind("the module times nothing"))
-        << warned;
+    const auto once = [](const std::string& text, const char* what) {
+        return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
+    };
+    EXPECT_TRUE(once(warned, "the module times nothing")) << warned;
     EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         2  ", 0), 0u);
     EXPECT_EQ(context->m_ProfilerNumLoadedModules, 2); // this executable and B
 
     // Loaded twice as the 33rd module, A stays out of the table with one warning; timed.
-    SProfilerStaticScope others[PROFILER_MAX_MODULES] = {}; // empty arrays, unnamed
+    static SProfilerStaticScope s_Others[PROFILER_MAX_MODULES] = {}; // empty arrays, unnamed
     for (int m = 2; m < PROFILER_MAX_MODULES; ++m)
-        context->RegisterModule(&others[m], &others[m]);
+        context->RegisterModule(&s_Others[m], &s_Others[m]);
     testing::internal::CaptureStderr(); // the owner's log, uninitialised here
     for (int load = 0; load < 2; ++load)
     {
@@ -308,12 +307,7 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
         OsModuleUnload(module);
     }
     const std::string full = testing::internal::GetCapturedStderr();
-    at = full.find("The profiler's module table is full (32 modules)");
-    EXPECT_TRUE(at != std::string::npos && at == full.rfind("The profiler's module")) << full;
+    EXPECT_TRUE(once(full, "The profiler's module table is full (32 modules)")) << full;
     EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         4  ", 0), 0u);
     EXPECT_NE(ReportLine("Modules: 32, 2 more left out (the table holds 32)\n", "file"), "");
-    for (int m = 2; m < PROFILER_MAX_MODULES; ++m)
-        context->UnregisterModule(&others[m]);
-    OsModuleUnload(moduleB);
-    ProfilerKitShutdown();
 }

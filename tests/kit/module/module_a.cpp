@@ -2,9 +2,8 @@
 // module B, and the exported entry that runs each of them once per iteration.
 #include "kit_module.h"
 
-namespace
-{
-
+// External linkage and default visibility, as in a new user's plug-in: the statics of such
+// inline functions and templates are where a plug-in gets pinned after dlclose.
 void Plain()
 {
     PROFILE_SCOPE("A::Plain", 0);
@@ -29,8 +28,6 @@ struct SInClass
 {
     void Member() const { PROFILE_SCOPE("A::Member", 0); }
 };
-
-} // namespace
 
 KIT_TEST_EXPORT void KitModuleARun(int iterations)
 {
