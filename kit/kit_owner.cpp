@@ -93,7 +93,8 @@ const SProfilerKitName* AcquireName(const char* text, float thresholdMs, EProfil
         return nullptr;
     SNameTable& names = Names();
     const uint32_t hash = HashString(text);
-    SProfilerKitName*& head = names.m_ByHash[hash];
+    const auto found = names.m_ByHash.find(hash);
+    SProfilerKitName* const head = found != names.m_ByHash.end() ? found->second : nullptr;
     SProfilerKitName* name = head;
     while (name != nullptr && std::strcmp(name->m_Text, text) != 0)
         name = name->m_Next;
@@ -115,7 +116,7 @@ const SProfilerKitName* AcquireName(const char* text, float thresholdMs, EProfil
         if (context->m_NumScopes > before)
             context->m_Scopes[index].m_ThresholdTicks = ThresholdTicks(thresholdMs);
         name = new SProfilerKitName{copy, hash, index, head};
-        head = name;
+        names.m_ByHash[hash] = name; // only texts that got an index stay
         if (names.m_ByIndex.size() <= static_cast<size_t>(index))
             names.m_ByIndex.resize(static_cast<size_t>(index) + 1);
         names.m_ByIndex[static_cast<size_t>(index)].m_Texts.push_back(name);
