@@ -78,6 +78,8 @@ namespace
 // internal linkage wherever the macro stands: a static local of an inline function or a
 // template would be one object shared with other modules (a weak or STB_GNU_UNIQUE symbol,
 // which pins a plug-in in memory after dlclose), and GCC would not let it into a section.
+// An inline function compiled in several files of a module thus names one site per file;
+// the linker keeps one copy of the function, and with it one of those sites.
 template <int N> struct SProfilerKitSiteOf
 {
     static constinit inline SProfilerKitSite s_Site{};
