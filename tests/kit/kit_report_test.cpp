@@ -1,6 +1,6 @@
 // What the report and the trace print for calls of known ticks on two threads: the tables'
-// columns and order, a module without scopes, one frame, calls that start on the same tick
-// or as another ends, recursion and a threshold met exactly. Portable.
+// columns and order, another client's module of one record, one frame, calls that start on the same
+// tick or as another ends, recursion and a threshold met exactly. Portable.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,8 +20,8 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     params.m_NumThreadEntries = 16;
     params.m_FirstThreadID = 7;
     ASSERT_TRUE(ProfilerKitInit(params));
-    static SProfilerStaticScope s_After = {-1, 0.0f, "not a record"}; // what follows no scopes
-    context->RegisterModule(&s_After, &s_After);
+    static SProfilerStaticScope s_Client = {-1, 0.0f, "Report::Client"}; // another client's
+    context->RegisterModule(&s_Client, &s_Client + 1);
     const char* const names[] = {"Report::Big\x1f", "Report::Small", "Report::Recurse",
                                  "Report::Never"};
     int32_t scopes[4] = {-1, -1, -1, -1};
@@ -53,14 +53,12 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     std::fclose(file);
     std::ifstream in(path + ".txt");
     const std::string report(std::istreambuf_iterator<char>(in), {});
-    char row[2][160];
-    std::snprintf(row[0], sizeof row[0], "%5d  0x%08x     1000.000   %15lld  Report::Small\n",
-                  small, static_cast<unsigned>(HashString(names[1])), static_cast<long long>(f));
-    std::snprintf(row[1], sizeof row[1], "\n%5d        0  \n",
-                  context->m_ProfilerNumLoadedModules - 1);
+    char row[160];
+    std::snprintf(row, sizeof row, "%5d  0x%08x     1000.000   %15lld  Report::Small\n", small,
+                  static_cast<unsigned>(HashString(names[1])), static_cast<long long>(f));
     for (const std::string& part :
          {std::string("Threads: 2\n   id  name\n    7  "), std::string("\n    8  "),
-          std::string(row[0]), std::string(row[1]),
+          std::string(row), std::string("\n    1  1 records registered by another client\n"),
           std::string("\nFrames: 2 marked, last 1 frames"),
           std::string(
               "name\n         3      7000.000   2333333.333   3000000.000               3  "
