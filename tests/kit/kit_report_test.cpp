@@ -22,7 +22,7 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     ASSERT_TRUE(ProfilerKitInit(params));
     static SProfilerStaticScope s_Client = {-1, 0.0f, "Report::Client"}; // another client's
     context->RegisterModule(&s_Client, &s_Client + 1);
-    const char* const names[] = {"Report::Big\x1f", "Report::Small", "Report::Recurse",
+    const char* const names[] = {"Report::Big\x1f\"\\", "Report::Small", "Report::Recurse",
                                  "Report::Never"};
     int32_t scopes[4] = {-1, -1, -1, -1};
     for (int i = 0; i < 4; ++i)
@@ -38,7 +38,8 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     // Thread, scope, start and end in seconds after s; the outer recursive call ends last.
     const int64_t s = GetCounterTicks() + f;
     const int calls[][4] = {{0, big, 0, 3},     {0, small, 0, 1},   {0, big, 3, 4},
-                            {0, recurse, 6, 7}, {0, recurse, 5, 8}, {1, big, 6, 9}};
+                            {0, recurse, 6, 7}, {0, recurse, 5, 8}, {1, big, 6, 9},
+                            {0, small, 8, 8}};
     ++ProfilerKitDepth(*threads[0], recurse); // the outer call begins before the inner
     for (const auto& [thread, scope, start, end] : calls)
     {
@@ -62,8 +63,8 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
           std::string("\nFrames: 2 marked, last 1 frames"),
           std::string(
               "name\n         3      7000.000   2333333.333   3000000.000               3  "
-              "Report::Big\x1f\n         2      3000.000   1500000.000   3000000.000         "
-              "      2  Report::Recurse\n         1      1000.000   1000000.000   "
+              "Report::Big\x1f\"\\\n         2      3000.000   1500000.000   3000000.000         "
+              "      2  Report::Recurse\n         2      1000.000    500000.000   "
               "1000000.000               1  Report::Small\n\nFrames")})
         EXPECT_NE(report.find(part), std::string::npos) << part << "\nnot in\n" << report;
     const std::string upToNever = report.substr(0, report.find("Report::Never\n"));
