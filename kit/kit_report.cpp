@@ -107,6 +107,8 @@ bool ProfilerKitReport(FILE* stream)
     const double toMs = 1000.0 / frequency;
     const double toUs = 1000000.0 / frequency;
 
+    std::fprintf(stream, "Counter: %s, %" PRIu64 " Hz\n\n", GetCounterName(),
+                 GetCounterFrequency());
     std::fprintf(stream, "Threads: %d\n   id  name\n", static_cast<int>(snapshot.m_NumThreads));
     for (int32_t t = 0; t < snapshot.m_NumThreads; ++t)
         std::fprintf(stream, "%5d  %s\n", static_cast<int>(t + context->m_FirstThreadID),

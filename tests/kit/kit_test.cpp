@@ -40,15 +40,20 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
-// The report's first line after the title that ends with the name; empty when none does.
-std::string ReportLine(const char* title, const std::string& name)
+std::string Report()
 {
     const std::string path = testing::TempDir() + "kit_test_report.txt";
     FILE* file = std::fopen(path.c_str(), "wb");
     ProfilerKitReport(file);
     std::fclose(file);
     std::ifstream in(path, std::ios::binary);
-    const std::string report(std::istreambuf_iterator<char>(in), {});
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The report's first line after the title that ends with the name; empty when none does.
+std::string ReportLine(const char* title, const std::string& name)
+{
+    const std::string report = Report();
     const size_t at = report.find("  " + name + "\n", report.find(title));
     const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
     return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
@@ -197,6 +202,10 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_GT(reads.load(), 0);
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
         EXPECT_NE(ReportLine("Threads:", name), "") << name;
+    EXPECT_EQ(Report().rfind(std::string("Counter: ") + GetCounterName() + ", " +
+                                 std::to_string(GetCounterFrequency()) + " Hz\n\nThreads:",
+                             0),
+              0u);
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
     const std::pair<const char*, unsigned long long> expected[] = {
