@@ -33,7 +33,8 @@ def fmt_ns(value):
 
 
 # (area, name, numerator, denominator, how, goal): how is "time" (ratio of times, lower is
-# better), "rate" (ratio of items per second, higher is better) or "gbps" (absolute).
+# better), "loop" (the same with BM_EmptyLoop's time taken off both), "rate" (ratio of items
+# per second, higher is better) or "gbps" (absolute).
 ROWS = [
     ("Thread lookup", "GetThreadID / peer thread_local call", "BM_ServiceGetThreadID", "BM_PeerSharedLibraryThreadLocal", "time", 1.1),
     ("Thread lookup", "PeekThreadID / peer thread_local call", "BM_ServicePeekThreadID", "BM_PeerSharedLibraryThreadLocal", "time", 1.1),
@@ -41,6 +42,9 @@ ROWS = [
     ("Thread lookup", "kit's cached record / raw thread_local", "BM_KitCachedThreadRecord", "BM_RawThreadLocal", "time", 1.5),
     ("Timed scope", "scope under threshold / two counter reads", "BM_TimedScopeUnderThreshold", "BM_TwoCounterReads", "time", 1.5),
     ("Timed scope", "scope over threshold (ring write) / two counter reads", "BM_TimedScopeOverThreshold", "BM_TwoCounterReads", "time", 1.5),
+    ("Timed scope", "scope under threshold / two rdtsc reads, loop subtracted", "BM_TimedScopeUnderThreshold", "BM_TwoTimeStampCounterReads", "loop", 1.3),
+    ("Timed scope", "scope at threshold 0 / two rdtsc reads, loop subtracted", "BM_TimedScopeOverThreshold", "BM_TwoTimeStampCounterReads", "loop", 1.3),
+    ("Timed scope", "scope at threshold 0 / microprofile scope, loop subtracted", "BM_TimedScopeOverThreshold", "BM_PeerMicroProfileScope", "loop", 0.5),
     ("Locks", "spinlock / std::mutex, uncontended", "BM_LockPair<SSpinlock>/real_time/threads:1", "BM_LockPair<std::mutex>/real_time/threads:1", "time", 0.6),
     ("Locks", "spinlock / std::mutex, two threads (throughput)", "BM_LockPair<SSpinlock>/real_time/threads:2", "BM_LockPair<std::mutex>/real_time/threads:2", "rate", 1.0),
     ("Locks", "ThreadMutex / std::recursive_mutex, uncontended", "BM_LockPair<SMutex>/real_time/threads:1", "BM_LockPair<std::recursive_mutex>/real_time/threads:1", "time", 1.1),
@@ -55,7 +59,8 @@ ROWS = [
     ("Log", "log / spdlog, two threads (lines per second)", "BM_Log/real_time/threads:2", "BM_Spdlog/real_time/threads:2", "rate", 1.0),
     ("Log", "log / fprintf+fflush floor, one thread (time per line)", "BM_Log/real_time/threads:1", "BM_FprintfFflush/real_time/threads:1", "time", 1.15),
 ]
-ABSOLUTE = ["BM_TwoCounterReads", "BM_TimedScopeUnderThreshold", "BM_TimedScopeOverThreshold",
+ABSOLUTE = ["BM_EmptyLoop", "BM_TwoCounterReads", "BM_TwoTimeStampCounterReads", "BM_TwoClockReads",
+            "BM_TimedScopeUnderThreshold", "BM_TimedScopeOverThreshold", "BM_PeerMicroProfileScope",
             "BM_ClockRead<CLOCK_MONOTONIC>", "BM_ClockRead<CLOCK_MONOTONIC_RAW>",
             "BM_ClockRead<CLOCK_BOOTTIME>", "BM_TimeStampCounterRead",
             "BM_RegisterScope4096Names", "BM_ModuleLoadUnload1000"]
@@ -107,9 +112,16 @@ for config in configs:
             continue
         a, b = medians[num], medians[den]
         value = ns(a) / ns(b)
+        if how == "loop":
+            if "BM_EmptyLoop" not in medians:
+                lines.append(f"| {area} | {name} | not measured | {goal} | |")
+                continue
+            empty = ns(medians["BM_EmptyLoop"])
+            value = (ns(a) - empty) / (ns(b) - empty)
         if how == "rate":
             value = a["items_per_second"] / b["items_per_second"]
-        sign = "≤" if how == "time" else "≥"
+        sign = "≥" if how == "rate" else "≤"
+        how = "time" if how == "loop" else how
         lines.append(f"| {area} | {name} ({fmt_ns(ns(a))} vs {fmt_ns(ns(b))}) | {value:.2f} | {sign} {goal} | {verdict(value, how, goal)} |")
     counts = {name: instructions_per_line(config, name)
               for name in ("BM_Log", "BM_Spdlog", "BM_FprintfFflush")}

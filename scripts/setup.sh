@@ -2,9 +2,9 @@
 # Installs what the builds need on a Debian or Ubuntu machine, and nothing that is there
 # already. "demo" installs the native toolchain; "all" adds the cross compilers, wine64,
 # the 32-bit multilib, GoogleTest, nlohmann-json, Google Benchmark (also its i386 build, from
-# Debian's multiarch, for the 32-bit benchmarks), spdlog, the sanitizer runtimes, clang for
-# the fuzz targets, valgrind for the memory-check run and pkg-config (the package test
-# builds a client with it).
+# Debian's multiarch, for the 32-bit benchmarks), spdlog, microprofile (a peer profiler's
+# scope in the 64-bit benchmarks), the sanitizer runtimes, clang for the fuzz targets,
+# valgrind for the memory-check run and pkg-config (the package test builds a client with it).
 set -euo pipefail
 
 what="${1:-all}"
@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ binutils)
 if [ "$what" = "all" ]; then
     packages+=(g++-multilib g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
                googletest libgtest-dev nlohmann-json3-dev libbenchmark-dev libspdlog-dev
-               libclang-rt-14-dev clang valgrind pkgconf
+               libmicroprofile-dev libclang-rt-14-dev clang valgrind pkgconf
                libbenchmark-dev:i386 libspdlog-dev:i386 python3)
 fi
 
