@@ -129,6 +129,9 @@ const char* StampUnsound()
     const char* force = std::getenv("PROFILER_COUNTER");
     if (force != nullptr && std::strcmp(force, "clock") == 0)
         return "PROFILER_COUNTER=clock";
+    timespec raw;
+    if (clock_gettime(CLOCK_MONOTONIC_RAW, &raw) != 0)
+        return "no CLOCK_MONOTONIC_RAW to calibrate against";
     static char s_Text[16384];
     ReadStart("/proc/cpuinfo", s_Text, sizeof(s_Text));
     const char* flags = std::strstr(s_Text, "\nflags");
