@@ -45,6 +45,8 @@ ROWS = [
     ("Timed scope", "scope under threshold / two rdtsc reads, loop subtracted", "BM_TimedScopeUnderThreshold", "BM_TwoTimeStampCounterReads", "loop", 1.3),
     ("Timed scope", "scope at threshold 0 / two rdtsc reads, loop subtracted", "BM_TimedScopeOverThreshold", "BM_TwoTimeStampCounterReads", "loop", 1.3),
     ("Timed scope", "scope at threshold 0 / microprofile scope, loop subtracted", "BM_TimedScopeOverThreshold", "BM_PeerMicroProfileScope", "loop", 0.5),
+    ("Timed scope", "scope in an inline function / plain scope", "BM_TimedScopeInline", "BM_TimedScopeUnderThreshold", "time", 1.1),
+    ("Timed scope", "scope in a function template / plain scope", "BM_TimedScopeTemplate", "BM_TimedScopeUnderThreshold", "time", 1.1),
     ("Locks", "spinlock / std::mutex, uncontended", "BM_LockPair<SSpinlock>/real_time/threads:1", "BM_LockPair<std::mutex>/real_time/threads:1", "time", 0.6),
     ("Locks", "spinlock / std::mutex, two threads (throughput)", "BM_LockPair<SSpinlock>/real_time/threads:2", "BM_LockPair<std::mutex>/real_time/threads:2", "rate", 1.0),
     ("Locks", "ThreadMutex / std::recursive_mutex, uncontended", "BM_LockPair<SMutex>/real_time/threads:1", "BM_LockPair<std::recursive_mutex>/real_time/threads:1", "time", 1.1),
@@ -61,6 +63,8 @@ ROWS = [
 ]
 ABSOLUTE = ["BM_EmptyLoop", "BM_TwoCounterReads", "BM_TwoTimeStampCounterReads", "BM_TwoClockReads",
             "BM_TimedScopeUnderThreshold", "BM_TimedScopeOverThreshold", "BM_PeerMicroProfileScope",
+            "BM_TimedScopeInline", "BM_TimedScopeTemplate", "BM_TimedScopeDynamic",
+            "BM_TimedScopeDynamicAlternating",
             "BM_ClockRead<CLOCK_MONOTONIC>", "BM_ClockRead<CLOCK_MONOTONIC_RAW>",
             "BM_ClockRead<CLOCK_BOOTTIME>", "BM_TimeStampCounterRead",
             "BM_RegisterScope4096Names", "BM_ModuleLoadUnload1000"]

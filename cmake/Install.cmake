@@ -1,18 +1,22 @@
 # Installs the three artefacts, the public headers, a CMake package and a pkg-config file,
 # so that a client project outside this repository can find_package(profilercontext) and
 # link profilercontext::platform, profilercontext::profilercontext and
-# profilercontext::profilerkit, or build with `pkg-config --cflags --libs profilercontext`.
+# profilercontext::profilerkit (or profilercontext::headers alone, for a module built with
+# PROFILER_KIT_DISABLE), or build with `pkg-config --cflags --libs profilercontext`.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 # The shared library with its versioned names (Linux) or the DLL in bin/ and its import
 # library in lib/ (Windows); the static libraries in lib/.
-install(TARGETS platform profilercontext profilerkit EXPORT profilercontextTargets
+install(TARGETS profilercontext_headers platform profilercontext profilerkit
+    EXPORT profilercontextTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Every header in <prefix>/include/profilercontext/: the prefix's include/ gets one name only.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/ ${CMAKE_SOURCE_DIR}/${PC_OS_DIR}/include/
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} PATTERN "os.h" EXCLUDE)
+    ${CMAKE_BINARY_DIR}/include/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/profilercontext PATTERN "os.h" EXCLUDE)
 install(EXPORT profilercontextTargets NAMESPACE profilercontext::
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/profilercontext)
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/profilercontextConfig.cmake.in

@@ -1,14 +1,18 @@
-// The kit's part in every module that uses the scope macro: the module's registration at
-// load and withdrawal at unload, the slow paths of a call site and of a thread, the
+// The kit's part in every module that uses the scope macros: the module's registration at
+// load and its withdrawal (with its call sites' names) at unload, the slow paths of a call
+// site and of a thread, the
 // recording of one call, frame marks, and the forwarding of this module's log lines to
 // the owner's log. The macro references this unit, so the linker pulls it (and with it the
 // registrar) into each such module. Portable.
 #include <atomic>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 
 #include "common/debug/assert.h"
 #include "common/debug/log.h"
+#include "common/thread/mutex.h"
+#include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
 #include "kit/kit_private.h"
 #include "kit/profilerkit.h"
@@ -51,31 +55,84 @@ bool ForwardLog(ELogSeverity severity, const char* channel, const char* file, ui
     return true;
 }
 
-// Registers the module's records when it loads and withdraws them when it unloads. A
-// module that meets another kit version at load stays out of the context.
+// This module's call sites that registered a name, newest first; guarded by m_BigLock.
+SProfilerKitSite* s_Sites = nullptr;
+
+// Warns once per process (the count lives in the shared header) and counts the module.
+void LeaveOut(SProfilerKitHeader* header)
+{
+    if (std::atomic_ref<uint32_t>(header->m_ModulesLeftOut).fetch_add(1) == 0)
+        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
+                 "The profiler's module table is full (%d modules): further modules are left "
+                 "out of it, and the report counts them. Their scopes are still timed.",
+                 static_cast<int>(PROFILER_MAX_MODULES));
+}
+
+// Enters m_BigLock when the context has one (it is recursive); before the set-up the table
+// is only touched by loads, which then come from one thread.
+struct CProfilerKitLock
+{
+    CProfilerKitLock()
+        : m_Lock(
+              std::atomic_ref<ThreadMutex*>(Context()->m_BigLock).load(std::memory_order_acquire))
+    {
+        if (m_Lock != nullptr)
+            ThreadMutexLock(m_Lock);
+    }
+    ~CProfilerKitLock()
+    {
+        if (m_Lock != nullptr)
+            ThreadMutexUnlock(m_Lock);
+    }
+    CProfilerKitLock(const CProfilerKitLock&) = delete;
+    CProfilerKitLock& operator=(const CProfilerKitLock&) = delete;
+    ThreadMutex* const m_Lock;
+};
+
+// The module's entry in the library's module table, made when the module loads and withdrawn
+// when it unloads, together with every name that its call sites registered. The entry is
+// an empty array that stands for the module (the library knows a module by its begin
+// address; the begin record, never walked, carries the module's file name for the report):
+// call sites register at their first run instead, since no compiler places the statics of
+// inline functions and templates into a section reliably. The file name is looked up here,
+// where the loader's lock is held anyway: a report that asked the OS under m_BigLock would
+// wait for that lock while a loading module's registrar waits for m_BigLock. A module that meets
+// another kit version at load stays out of the context; one that finds the table full
+// stays out of the table only.
 struct CProfilerKitModule
 {
     CProfilerKitModule()
     {
-        ProfilerKitModuleRecords(&m_Begin, &m_End);
-        SProfilerKitHeader* header = ProfilerKitHeader(Context());
+        SProfilerContext* context = Context();
+        SProfilerKitHeader* header = ProfilerKitHeader(context);
+        if (!ProfilerKitOsModuleName(this, m_File, sizeof(m_File)))
+            std::snprintf(m_File, sizeof(m_File), "?");
         if (ProfilerKitLoad(header->m_Magic) == PROFILER_KIT_MAGIC &&
-            !ProfilerKitHeaderMatches(Context()))
+            !ProfilerKitHeaderMatches(context))
             return;
         LogSetForward(&ForwardLog);
-        m_Registered = m_Begin != m_End;
+        CProfilerKitLock hold;
+        m_Registered = context->m_ProfilerNumLoadedModules < PROFILER_MAX_MODULES;
         if (m_Registered)
-            Context()->RegisterModule(m_Begin, m_End);
+            context->RegisterModule(&m_Anchor, &m_Anchor);
+        else
+            LeaveOut(header);
     }
     ~CProfilerKitModule()
     {
         LogSetForward(nullptr);
+        SProfilerContext* context = Context();
+        CProfilerKitLock hold;
+        if (hold.m_Lock != nullptr && !s_Refused.load())
+            for (SProfilerKitSite* site = s_Sites; site != nullptr; site = site->m_Next)
+                ProfilerKitHeader(context)->m_ReleaseName(site->m_Name);
+        s_Sites = nullptr;
         if (m_Registered)
-            Context()->UnregisterModule(m_Begin);
+            context->UnregisterModule(&m_Anchor);
     }
 
-    SProfilerStaticScope* m_Begin = nullptr;
-    SProfilerStaticScope* m_End = nullptr;
+    char m_File[256] = {};
+    SProfilerStaticScope m_Anchor = {-1, 0.0f, m_File};
     bool m_Registered = false;
 } s_Module;
 
@@ -86,10 +143,13 @@ bool ProfilerKitHeaderMatches(SProfilerContext* context)
     SProfilerKitHeader* header = ProfilerKitHeader(context);
     if (ProfilerKitLoad(header->m_Magic) != PROFILER_KIT_MAGIC)
         return false;
-    // Refused for good once seen: the module's call sites already hold indices and records.
+    // Refused for good once seen: the module's call sites may hold indices already.
     const uint32_t version = ProfilerKitLoad(header->m_Version);
     if (version != PROFILER_KIT_VERSION && !s_Refused.exchange(true))
-        PLATFORM_ASSERT(version == PROFILER_KIT_VERSION && "the owner's kit has another version");
+        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
+                 "This module's profiler kit has version %u, the owner's %u: the module "
+                 "times nothing.",
+                 static_cast<unsigned>(PROFILER_KIT_VERSION), static_cast<unsigned>(version));
     return !s_Refused.load();
 }
 
@@ -99,18 +159,45 @@ void ProfilerKitModuleLogWrite(ELogSeverity severity, const char* channel, const
     LogWrite(severity, channel, file, line, "%s", text);
 }
 
-int32_t ProfilerKitRegisterScope(SProfilerStaticScope* record)
+int32_t ProfilerKitRegisterScope(SProfilerKitSite* site, const char* name, float thresholdMs)
 {
     SProfilerContext* context = Context();
-    if (s_Refused.load(std::memory_order_relaxed))
-        return PROFILER_SCOPE_NOT_READY;
-    // A full table would take the lock at every call; names that fit were registered with
-    // the module, and the warning was written then.
-    if (Ready(context) &&
-        std::atomic_ref<int32_t>(context->m_NumScopes).load(std::memory_order_acquire) >=
-            context->m_NumScopeEntries)
+    if (std::atomic_ref<int32_t>(site->m_Index).load(std::memory_order_relaxed) ==
+        PROFILER_KIT_SITE_REFUSED)
+        return PROFILER_SCOPE_TABLE_FULL; // the table never shrinks: no lock for this site
+    CProfilerKitLock hold;
+    if (hold.m_Lock == nullptr || !ProfilerKitHeaderMatches(context))
+        return PROFILER_SCOPE_NOT_READY; // tried again at the next call
+    if (site->m_Index >= 0)
+        return site->m_Index; // another thread registered the site meanwhile
+    const SProfilerKitName* owned =
+        ProfilerKitHeader(context)->m_AcquireName(name, thresholdMs, E_PROFILER_KIT_NAME_STATIC);
+    if (owned == nullptr)
+    {
+        std::atomic_ref<int32_t>(site->m_Index).store(PROFILER_KIT_SITE_REFUSED);
         return PROFILER_SCOPE_TABLE_FULL;
-    return context->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
+    }
+    site->m_Name = owned;
+    site->m_Next = s_Sites;
+    s_Sites = site;
+    std::atomic_ref<int32_t>(site->m_Index).store(owned->m_Index, std::memory_order_release);
+    return owned->m_Index;
+}
+
+int32_t ProfilerKitRegisterDynamic(SProfilerKitDynamicSite* site, const char* name,
+                                   float thresholdMs)
+{
+    PLATFORM_ASSERT(name != 0 && "PROFILE_SCOPE_DYNAMIC with a null name");
+    SProfilerContext* context = Context();
+    CProfilerKitLock hold;
+    if (name == nullptr || hold.m_Lock == nullptr || !ProfilerKitHeaderMatches(context))
+        return PROFILER_SCOPE_NOT_READY;
+    const SProfilerKitName* owned =
+        ProfilerKitHeader(context)->m_AcquireName(name, thresholdMs, E_PROFILER_KIT_NAME_DYNAMIC);
+    if (owned == nullptr)
+        return PROFILER_SCOPE_TABLE_FULL;
+    site->m_Last.store(owned, std::memory_order_release);
+    return owned->m_Index;
 }
 
 SProfilerThread* ProfilerKitAttachThread()
@@ -118,18 +205,28 @@ SProfilerThread* ProfilerKitAttachThread()
     SProfilerContext* context = Context();
     if (!Ready(context) || !ProfilerKitHeaderMatches(context))
         return nullptr;
+    SProfilerKitHeader* header = ProfilerKitHeader(context);
     const uint32_t first = static_cast<uint32_t>(context->m_FirstThreadID);
     uint32_t id = context->PeekThreadID();
     if (id < first)
     {
         // The name this module's thread layer gave the thread, else the owner's slot 10.
-        ThreadImpl* own = ThreadGetCurrent();
+        // Peeked, so that a module whose thread layer never ran takes no slot of its own.
+        ThreadImpl* own = ThreadPeekCurrent();
         const char* name = own != nullptr ? own->m_Name : context->GetThreadName();
         context->RegisterThread(name != nullptr ? name : "Unknown Thread");
         id = context->PeekThreadID();
+        if (id == PROFILER_INVALID_THREAD_ID) // once per thread: the id stays invalid
+            std::atomic_ref<uint64_t>(header->m_UnattachedThreads).fetch_add(1);
     }
-    if (id < first || id == PROFILER_INVALID_THREAD_ID)
-        return nullptr; // all records in use: this thread is not timed
+    if (id == PROFILER_INVALID_THREAD_ID)
+    {
+        // All records in use: this thread is not timed, but its calls are counted.
+        std::atomic_ref<uint64_t>(header->m_UnattachedCalls).fetch_add(1);
+        return nullptr;
+    }
+    if (id < first)
+        return nullptr; // the owner shut down meanwhile
     SProfilerThread* thread = context->GetThreadData(static_cast<int32_t>(id));
     g_ProfilerKitThread = thread;
     return thread;
@@ -137,42 +234,50 @@ SProfilerThread* ProfilerKitAttachThread()
 
 void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, int64_t end)
 {
+    // The depth is kept even after a shutdown, so that a call that began before it ends
+    // in step.
+    uint32_t& depth = ProfilerKitDepth(*thread, index);
+    depth -= depth > 0 ? 1 : 0;
     SProfilerContext* context = Context();
-    // Null once the owner has shut down: nothing is recorded any more.
-    const SProfilerScope* scopes =
-        std::atomic_ref<SProfilerScope*>(context->m_Scopes).load(std::memory_order_acquire);
-    if (scopes == nullptr)
-        return;
+    const SProfilerKitHeader& header = *ProfilerKitHeader(context);
+    if (ProfilerKitLoad(header.m_State) != PROFILER_KIT_STATE_READY)
+        return; // shut down: nothing is recorded any more
     const uint64_t ticks = end > start ? static_cast<uint64_t>(end - start) : 0;
-    const uint32_t ticks32 = ticks > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ticks);
 
     // Only this thread writes its entries: plain read-modify-write through atomic stores.
+    // The longest call goes before the total, which readers load first with acquire order,
+    // so that a report never shows a longest call below the mean.
+    SProfilerKitScopeCounters& counters = ProfilerKitCounters(*thread, header)[index];
+    if (ticks > counters.m_LongestTicks)
+        std::atomic_ref<uint64_t>(counters.m_LongestTicks).store(ticks, std::memory_order_relaxed);
+    const bool over = ticks >= ProfilerKitLoad(context->m_Scopes[index].m_ThresholdTicks);
+    if (over)
+        std::atomic_ref<uint64_t>(counters.m_OverThreshold)
+            .store(counters.m_OverThreshold + 1, std::memory_order_relaxed);
     SProfilerKitScopeEntry& entry =
         static_cast<SProfilerKitScopeEntry*>(thread->m_ScopeEntries)[index];
-    std::atomic_ref<uint64_t>(entry.m_TotalTicks)
-        .store(entry.m_TotalTicks + ticks, std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(entry.m_Calls).store(entry.m_Calls + 1, std::memory_order_relaxed);
-    if (ticks32 > entry.m_LongestTicks)
-        std::atomic_ref<uint32_t>(entry.m_LongestTicks).store(ticks32, std::memory_order_relaxed);
-    if (ticks < scopes[index].m_ThresholdTicks)
+    std::atomic_ref<uint64_t>(entry.m_Calls).store(entry.m_Calls + 1, std::memory_order_relaxed);
+    if (depth == 0) // the outermost call of the scope on this thread
+        std::atomic_ref<uint64_t>(entry.m_TotalTicks)
+            .store(entry.m_TotalTicks + ticks, std::memory_order_release);
+    if (!over)
         return;
 
-    const uint32_t ringLength = ProfilerKitHeader(context)->m_RingLength;
-    uint32_t& over = ProfilerKitOverThreshold(*thread, ringLength)[index];
-    std::atomic_ref<uint32_t>(over).store(over + 1, std::memory_order_relaxed);
-
-    // Readers tell a slot being reused by the calls begun (m_ClientWord1): the count is
-    // raised before this entry's stores, so a reader that sees any of them sees it too.
-    const uint32_t count = thread->m_ClientWord0;
+    // Readers tell a slot being reused by the calls begun: the count is raised before this
+    // entry's stores, so a reader that sees any of them sees it too.
+    SProfilerKitRingHeader& ring = *ProfilerKitRingHeader(*thread);
+    const uint64_t count = ring.m_Written;
     SProfilerKitRingEntry& slot =
-        static_cast<SProfilerKitRingEntry*>(thread->m_ThreadEntries)[count & (ringLength - 1)];
-    std::atomic_ref<uint32_t>(thread->m_ClientWord1).store(count + 1, std::memory_order_relaxed);
+        ProfilerKitRing(*thread, header)[count & (header.m_RingLength - 1)];
+    std::atomic_ref<uint64_t>(ring.m_Begun).store(count + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot.m_StartTicks)
         .store(static_cast<uint64_t>(start), std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(slot.m_DurationTicks).store(ticks32, std::memory_order_relaxed);
-    std::atomic_ref<int32_t>(slot.m_ScopeIndex).store(index, std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(thread->m_ClientWord0).store(count + 1, std::memory_order_release);
+    const uint64_t duration = ticks < PROFILER_KIT_MAX_DURATION ? ticks : PROFILER_KIT_MAX_DURATION;
+    std::atomic_ref<uint64_t>(slot.m_Packed)
+        .store(duration | static_cast<uint64_t>(index) << PROFILER_KIT_DURATION_BITS,
+               std::memory_order_relaxed);
+    std::atomic_ref<uint64_t>(ring.m_Written).store(count + 1, std::memory_order_release);
 }
 
 void ProfilerKitFrame()
@@ -180,12 +285,30 @@ void ProfilerKitFrame()
     SProfilerContext* context = Context();
     if (!Ready(context) || !ProfilerKitHeaderMatches(context))
         return;
+    // Any thread may mark: each mark takes a number of its own, then its slot, which reads
+    // as whole only once its sequence names that number. A slot has one writer at a time:
+    // a mark waits out an older one still writing there (it would have to be 1024 marks
+    // behind) and gives way to a newer one.
     SProfilerKitHeader* header = ProfilerKitHeader(context);
-    const uint32_t count = ProfilerKitLoad(header->m_FrameCount);
-    uint64_t& slot = header->m_FrameTicks[count & (PROFILER_KIT_FRAME_MARKS - 1)];
-    std::atomic_ref<uint32_t>(header->m_FramesBegun).store(count + 1, std::memory_order_relaxed);
+    const uint64_t ticks = static_cast<uint64_t>(GetCounterTicks());
+    const uint64_t number =
+        std::atomic_ref<uint64_t>(header->m_FramesBegun).fetch_add(1, std::memory_order_relaxed);
+    SProfilerKitFrameMark& slot = header->m_Frames[number & (PROFILER_KIT_FRAME_MARKS - 1)];
+    std::atomic_ref<uint64_t> sequence(slot.m_Sequence);
+    for (uint64_t seen = sequence.load(std::memory_order_relaxed);;)
+    {
+        if (seen >= number + 1 && (seen & PROFILER_KIT_FRAME_BUSY) == 0)
+            return;
+        if ((seen & PROFILER_KIT_FRAME_BUSY) != 0)
+        {
+            ThreadYield();
+            seen = sequence.load(std::memory_order_relaxed);
+        }
+        else if (sequence.compare_exchange_weak(seen, (number + 1) | PROFILER_KIT_FRAME_BUSY,
+                                                std::memory_order_acquire))
+            break;
+    }
     std::atomic_thread_fence(std::memory_order_release);
-    std::atomic_ref<uint64_t>(slot).store(static_cast<uint64_t>(GetCounterTicks()),
-                                          std::memory_order_relaxed);
-    std::atomic_ref<uint32_t>(header->m_FrameCount).store(count + 1, std::memory_order_release);
+    std::atomic_ref<uint64_t>(slot.m_Ticks).store(ticks, std::memory_order_relaxed);
+    sequence.store(number + 1, std::memory_order_release);
 }

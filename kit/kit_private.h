@@ -10,8 +10,8 @@
 
 #include "kit/profilerkit_layout.h"
 
-// This module's record array, empty when the module has none.
-void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope** end);
+// The file name of the module that holds the address; false when the OS cannot tell.
+bool ProfilerKitOsModuleName(const void* address, char* buffer, size_t size);
 // The OS's name for the calling thread; false when the OS keeps none.
 bool ProfilerKitOsThreadName(char* buffer, size_t size);
 uint32_t ProfilerKitOsProcessId();
@@ -20,15 +20,18 @@ uint32_t ProfilerKitOsProcessId();
 void ProfilerKitModuleLogWrite(ELogSeverity severity, const char* channel, const char* file,
                                uint32_t line, const char* text);
 
+// Moves the file at from to the path to, replacing a file there; false on failure.
+bool ProfilerKitOsReplaceFile(const char* from, const char* to);
+
 // True when the record carries a kit header of this kit's version. A header of another
-// version fails an assertion, once per module, and then reads as absent.
+// version writes one warning per module, and then reads as absent.
 bool ProfilerKitHeaderMatches(SProfilerContext* context);
 
 // ---- snapshots for the report and the trace (owner side; they may allocate) ----
 
 struct SProfilerKitScopeCopy
 {
-    std::string m_Name; // "(unloaded)" when the descriptor has none
+    std::string m_Name; // the owner's texts, else the descriptor's, else "(unloaded)"
     uint32_t m_NameHash;
     uint32_t m_ThresholdTicks;
 };
@@ -36,15 +39,25 @@ struct SProfilerKitScopeCopy
 struct SProfilerKitSnapshot
 {
     std::vector<SProfilerKitScopeCopy> m_Scopes;
-    uint32_t m_RingLength;
+    const SProfilerKitHeader* m_Header;
+    std::vector<std::string> m_Modules; // each registered module's file name
     int32_t m_NumThreads;
+    uint64_t m_UnattachedThreads;
+    uint64_t m_UnattachedCalls;
 };
 
+// The scope's display name from the owner's name service (ProfilerKitScopeName); false when
+// the owner knows no text for it. Call with m_BigLock held.
+bool ProfilerKitScopeText(SProfilerContext* context, int32_t index, std::string* text);
 // Copies the scope table under m_BigLock; false when the context is not set up by a kit of
 // this version.
 bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot);
 // The thread's ring entries that were certainly whole while they were copied, oldest first.
-void ProfilerKitCopyRing(const SProfilerThread& thread, uint32_t ringLength,
+void ProfilerKitCopyRing(const SProfilerThread& thread, const SProfilerKitHeader& header,
                          std::vector<SProfilerKitRingEntry>* entries);
 // The frame marks still in the ring, oldest first.
-void ProfilerKitCopyFrames(SProfilerContext* context, std::vector<uint64_t>* ticks);
+void ProfilerKitCopyFrames(const SProfilerKitHeader& header, std::vector<uint64_t>* ticks);
+
+// A number with three decimals, as the C locale writes it whatever the process's locale:
+// the trace's JSON and the report's columns must not depend on it.
+const char* ProfilerKitFixed3(double value, char (&buffer)[32]);

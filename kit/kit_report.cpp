@@ -3,7 +3,9 @@
 // while profiled threads go on writing. Portable.
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cinttypes>
+#include <cmath>
 
 #include "common/thread/mutex.h"
 #include "kit/kit_private.h"
@@ -21,56 +23,97 @@ bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot)
     const int32_t count =
         std::atomic_ref<int32_t>(context->m_NumScopes).load(std::memory_order_acquire);
     snapshot->m_Scopes.clear();
+    std::string name;
     for (int32_t i = 0; i < count; ++i)
     {
+        // The owner's copies outlive their modules; a descriptor that another client
+        // registered directly keeps only the library's pointer.
         const SProfilerScope& scope = context->m_Scopes[i];
-        snapshot->m_Scopes.push_back({scope.m_Name != nullptr ? scope.m_Name : "(unloaded)",
-                                      scope.m_NameHash, scope.m_ThresholdTicks});
+        if (!ProfilerKitScopeText(context, i, &name))
+            name = scope.m_Name != nullptr ? scope.m_Name : "(unloaded)";
+        snapshot->m_Scopes.push_back({name, scope.m_NameHash, scope.m_ThresholdTicks});
     }
-    snapshot->m_RingLength = ProfilerKitHeader(context)->m_RingLength;
+    // The module table changes under m_BigLock when kit modules load and unload.
+    snapshot->m_Modules.clear();
+    // A kit module's entry is an empty array whose begin record carries the module's file
+    // name; another client's entry is its array of records.
+    for (int32_t m = 0; m < context->m_ProfilerNumLoadedModules; ++m)
+    {
+        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
+        snapshot->m_Modules.push_back(module.m_Begin != module.m_End
+                                          ? std::to_string(module.m_End - module.m_Begin) +
+                                                " records registered by another client"
+                                      : module.m_Begin->m_Name != nullptr ? module.m_Begin->m_Name
+                                                                          : "?");
+    }
+    const SProfilerKitHeader* header = ProfilerKitHeader(context);
+    snapshot->m_Header = header;
     snapshot->m_NumThreads =
         std::atomic_ref<int32_t>(context->m_NumThreads).load(std::memory_order_acquire);
+    snapshot->m_UnattachedThreads = ProfilerKitLoad(header->m_UnattachedThreads);
+    snapshot->m_UnattachedCalls = ProfilerKitLoad(header->m_UnattachedCalls);
     return true;
 }
 
 // Copies entries [count - kept, count) of a ring that its writer may overwrite meanwhile,
 // then drops those whose slot the writer may have begun to reuse: a reader that saw any
-// store of call k + length also sees at least k + length + 1 calls begun.
-template <typename T, typename Copy>
-static void CopyRing(const uint32_t& written, const uint32_t& begun, uint32_t length,
-                     std::vector<T>* out, Copy copy)
-{
-    const uint32_t count =
-        std::atomic_ref<uint32_t>(const_cast<uint32_t&>(written)).load(std::memory_order_acquire);
-    const uint32_t kept = std::min(count, length);
-    std::vector<T> copied(kept);
-    for (uint32_t k = 0; k < kept; ++k)
-        copied[k] = copy((count - kept + k) & (length - 1));
-    std::atomic_thread_fence(std::memory_order_acquire);
-    const uint32_t after = ProfilerKitLoad(begun);
-    out->clear();
-    for (uint32_t k = 0; k < kept; ++k)
-        if (after - (count - kept + k) <= length)
-            out->push_back(copied[k]);
-}
-
-void ProfilerKitCopyRing(const SProfilerThread& thread, uint32_t ringLength,
+// store of call k + length also sees at least k + length + 1 calls begun. The counts are
+// 64-bit and never wrap.
+void ProfilerKitCopyRing(const SProfilerThread& thread, const SProfilerKitHeader& header,
                          std::vector<SProfilerKitRingEntry>* entries)
 {
-    const SProfilerKitRingEntry* ring = static_cast<SProfilerKitRingEntry*>(thread.m_ThreadEntries);
-    CopyRing(thread.m_ClientWord0, thread.m_ClientWord1, ringLength, entries,
-             [ring](uint32_t slot) {
-                 return SProfilerKitRingEntry{ProfilerKitLoad(ring[slot].m_StartTicks),
-                                              ProfilerKitLoad(ring[slot].m_DurationTicks),
-                                              ProfilerKitLoad(ring[slot].m_ScopeIndex)};
-             });
+    const SProfilerKitRingHeader& counts = *ProfilerKitRingHeader(thread);
+    const SProfilerKitRingEntry* ring = ProfilerKitRing(thread, header);
+    const uint64_t length = header.m_RingLength;
+    const uint64_t count = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(counts.m_Written))
+                               .load(std::memory_order_acquire);
+    const uint32_t kept = static_cast<uint32_t>(std::min(count, length));
+    std::vector<SProfilerKitRingEntry> copied(kept);
+    for (uint32_t k = 0; k < kept; ++k)
+    {
+        const SProfilerKitRingEntry& slot = ring[(count - kept + k) & (length - 1)];
+        copied[k] = {ProfilerKitLoad(slot.m_StartTicks), ProfilerKitLoad(slot.m_Packed)};
+    }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const uint64_t after = ProfilerKitLoad(counts.m_Begun);
+    entries->clear();
+    for (uint32_t k = 0; k < kept; ++k)
+        if (after - (count - kept + k) <= length)
+            entries->push_back(copied[k]);
 }
 
-void ProfilerKitCopyFrames(SProfilerContext* context, std::vector<uint64_t>* ticks)
+void ProfilerKitCopyFrames(const SProfilerKitHeader& header, std::vector<uint64_t>* ticks)
 {
-    const SProfilerKitHeader* header = ProfilerKitHeader(context);
-    CopyRing(header->m_FrameCount, header->m_FramesBegun, PROFILER_KIT_FRAME_MARKS, ticks,
-             [header](uint32_t slot) { return ProfilerKitLoad(header->m_FrameTicks[slot]); });
+    const uint64_t begun = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(header.m_FramesBegun))
+                               .load(std::memory_order_acquire);
+    ticks->clear();
+    for (uint64_t n = begun > PROFILER_KIT_FRAME_MARKS ? begun - PROFILER_KIT_FRAME_MARKS : 0;
+         n < begun; ++n)
+    {
+        // A slot counts when its sequence names this mark before and after the copy.
+        const SProfilerKitFrameMark& slot = header.m_Frames[n & (PROFILER_KIT_FRAME_MARKS - 1)];
+        const uint64_t before = std::atomic_ref<uint64_t>(const_cast<uint64_t&>(slot.m_Sequence))
+                                    .load(std::memory_order_acquire);
+        const uint64_t value = ProfilerKitLoad(slot.m_Ticks);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (before == n + 1 && ProfilerKitLoad(slot.m_Sequence) == n + 1)
+            ticks->push_back(value);
+    }
+    // Marks of several threads may take their numbers in another order than their ticks.
+    std::sort(ticks->begin(), ticks->end());
+}
+
+const char* ProfilerKitFixed3(double value, char (&buffer)[32])
+{
+    const std::to_chars_result result =
+        std::isfinite(value)
+            ? std::to_chars(buffer, buffer + sizeof(buffer) - 1, value, std::chars_format::fixed, 3)
+            : std::to_chars_result{buffer, std::errc::value_too_large};
+    char* end = result.ec == std::errc() ? result.ptr : buffer;
+    if (end == buffer)
+        *end++ = '?';
+    *end = '\0';
+    return buffer;
 }
 
 namespace
@@ -81,19 +124,9 @@ struct STiming
     int32_t m_Index;
     uint64_t m_Calls;
     uint64_t m_TotalTicks;
-    uint32_t m_LongestTicks;
+    uint64_t m_LongestTicks;
     uint64_t m_OverThreshold;
 };
-
-// Records of a module up to its end or its first null name, as the library walks them.
-int32_t CountRecords(const SProfilerModule& module)
-{
-    int32_t count = 0;
-    for (const SProfilerStaticScope* record = module.m_Begin;
-         record < module.m_End && record->m_Name != nullptr; ++record)
-        ++count;
-    return count;
-}
 
 } // namespace
 
@@ -103,9 +136,11 @@ bool ProfilerKitReport(FILE* stream)
     if (stream == nullptr || !ProfilerKitTakeSnapshot(&snapshot))
         return false;
     SProfilerContext* context = GetProfiler();
+    const SProfilerKitHeader& header = *snapshot.m_Header;
     const double frequency = static_cast<double>(GetCounterFrequency());
     const double toMs = 1000.0 / frequency;
     const double toUs = 1000000.0 / frequency;
+    char number[4][32];
 
     std::fprintf(stream, "Counter: %s, %" PRIu64 " Hz\n\n", GetCounterName(),
                  GetCounterFrequency());
@@ -113,28 +148,33 @@ bool ProfilerKitReport(FILE* stream)
     for (int32_t t = 0; t < snapshot.m_NumThreads; ++t)
         std::fprintf(stream, "%5d  %s\n", static_cast<int>(t + context->m_FirstThreadID),
                      context->m_Threads[t].m_Name);
-
-    const int32_t modules = context->m_ProfilerNumLoadedModules;
-    std::fprintf(stream, "\nModules: %d\n    #  records  first scope\n", static_cast<int>(modules));
-    for (int32_t m = 0; m < modules; ++m)
-    {
-        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
-        const int32_t records = CountRecords(module);
-        std::fprintf(stream, "%5d  %7d  %s\n", static_cast<int>(m), static_cast<int>(records),
-                     records > 0 ? module.m_Begin->m_Name : "");
-    }
-
     std::fprintf(stream,
-                 "\nScopes: %d of %d\n"
+                 "Not recorded: %" PRIu64 " threads without a thread record, %" PRIu64 " calls\n",
+                 snapshot.m_UnattachedThreads, snapshot.m_UnattachedCalls);
+
+    const uint32_t leftOut = ProfilerKitLoad(ProfilerKitHeader(context)->m_ModulesLeftOut);
+    std::fprintf(stream, "\nModules: %d", static_cast<int>(snapshot.m_Modules.size()));
+    if (leftOut > 0)
+        std::fprintf(stream, ", %" PRIu32 " more left out (the table holds %d)", leftOut,
+                     static_cast<int>(PROFILER_MAX_MODULES));
+    std::fprintf(stream, "\n    #  file\n");
+    for (size_t m = 0; m < snapshot.m_Modules.size(); ++m)
+        std::fprintf(stream, "%5d  %s\n", static_cast<int>(m), snapshot.m_Modules[m].c_str());
+
+    // A threshold at the tick field's largest value was saturated there: marked with '+'.
+    std::fprintf(stream,
+                 "\nScopes: %d of %d (+: threshold saturated at the tick field's range)\n"
                  "index  hash        threshold ms  threshold ticks  name\n",
                  static_cast<int>(snapshot.m_Scopes.size()),
                  static_cast<int>(context->m_NumScopeEntries));
     for (size_t i = 0; i < snapshot.m_Scopes.size(); ++i)
     {
         const SProfilerKitScopeCopy& scope = snapshot.m_Scopes[i];
-        std::fprintf(stream, "%5d  0x%08" PRIx32 "  %12.3f  %15" PRIu32 "  %s\n",
-                     static_cast<int>(i), scope.m_NameHash, scope.m_ThresholdTicks * toMs,
-                     scope.m_ThresholdTicks, scope.m_Name.c_str());
+        const bool saturated = scope.m_ThresholdTicks == UINT32_MAX;
+        std::fprintf(stream, "%5d  0x%08" PRIx32 "  %11s%c  %15" PRIu32 "  %s\n",
+                     static_cast<int>(i), scope.m_NameHash,
+                     ProfilerKitFixed3(scope.m_ThresholdTicks * toMs, number[0]),
+                     saturated ? '+' : ' ', scope.m_ThresholdTicks, scope.m_Name.c_str());
     }
 
     std::vector<STiming> timings;
@@ -145,51 +185,59 @@ bool ProfilerKitReport(FILE* stream)
         const SProfilerThread& thread = context->m_Threads[t];
         const SProfilerKitScopeEntry* entries =
             static_cast<SProfilerKitScopeEntry*>(thread.m_ScopeEntries);
-        const uint32_t* over = ProfilerKitOverThreshold(thread, snapshot.m_RingLength);
+        const SProfilerKitScopeCounters* counters = ProfilerKitCounters(thread, header);
         for (STiming& timing : timings)
         {
+            // The total first: what its writer stored before it (the longest call) is then
+            // seen too.
             const SProfilerKitScopeEntry& entry = entries[timing.m_Index];
+            timing.m_TotalTicks +=
+                std::atomic_ref<uint64_t>(const_cast<uint64_t&>(entry.m_TotalTicks))
+                    .load(std::memory_order_acquire);
             timing.m_Calls += ProfilerKitLoad(entry.m_Calls);
-            timing.m_TotalTicks += ProfilerKitLoad(entry.m_TotalTicks);
-            timing.m_LongestTicks =
-                std::max(timing.m_LongestTicks, ProfilerKitLoad(entry.m_LongestTicks));
-            timing.m_OverThreshold += ProfilerKitLoad(over[timing.m_Index]);
+            timing.m_LongestTicks = std::max(
+                timing.m_LongestTicks, ProfilerKitLoad(counters[timing.m_Index].m_LongestTicks));
+            timing.m_OverThreshold += ProfilerKitLoad(counters[timing.m_Index].m_OverThreshold);
         }
     }
     std::stable_sort(timings.begin(), timings.end(), [](const STiming& a, const STiming& b) {
         return a.m_TotalTicks > b.m_TotalTicks;
     });
-    std::fprintf(stream, "\nTiming over all threads, by total time\n"
+    // A recursive scope's total counts each moment once: the time some call of it ran.
+    std::fprintf(stream, "\nTiming over all threads, by total time (recursion counted once)\n"
                          "     calls      total ms       mean us    longest us  over threshold  "
                          "name\n");
     for (const STiming& timing : timings)
     {
         if (timing.m_Calls == 0)
             continue;
-        std::fprintf(stream, "%10" PRIu64 "  %12.3f  %12.3f  %12.3f  %14" PRIu64 "  %s\n",
-                     timing.m_Calls, static_cast<double>(timing.m_TotalTicks) * toMs,
-                     static_cast<double>(timing.m_TotalTicks) * toUs /
-                         static_cast<double>(timing.m_Calls),
-                     timing.m_LongestTicks * toUs, timing.m_OverThreshold,
-                     snapshot.m_Scopes[timing.m_Index].m_Name.c_str());
+        std::fprintf(
+            stream, "%10" PRIu64 "  %12s  %12s  %12s  %14" PRIu64 "  %s\n", timing.m_Calls,
+            ProfilerKitFixed3(static_cast<double>(timing.m_TotalTicks) * toMs, number[0]),
+            ProfilerKitFixed3(static_cast<double>(timing.m_TotalTicks) * toUs /
+                                  static_cast<double>(timing.m_Calls),
+                              number[1]),
+            ProfilerKitFixed3(static_cast<double>(timing.m_LongestTicks) * toUs, number[2]),
+            timing.m_OverThreshold, snapshot.m_Scopes[timing.m_Index].m_Name.c_str());
     }
 
     std::vector<uint64_t> frames;
-    ProfilerKitCopyFrames(context, &frames);
-    const uint32_t marked = ProfilerKitLoad(ProfilerKitHeader(context)->m_FrameCount);
-    std::fprintf(stream, "\nFrames: %" PRIu32 " marked", marked);
+    ProfilerKitCopyFrames(header, &frames);
+    std::fprintf(stream, "\nFrames: %" PRIu64 " marked", ProfilerKitLoad(header.m_FramesBegun));
     if (frames.size() >= 2)
     {
         uint64_t longest = 0;
         for (size_t i = 1; i < frames.size(); ++i)
             longest = std::max(longest, frames[i] - frames[i - 1]);
-        std::fprintf(stream, ", last %d frames: mean %.3f ms, longest %.3f ms",
+        std::fprintf(stream, ", last %d frames: mean %s ms, longest %s ms",
                      static_cast<int>(frames.size() - 1),
-                     static_cast<double>(frames.back() - frames.front()) * toMs /
-                         static_cast<double>(frames.size() - 1),
-                     static_cast<double>(longest) * toMs);
+                     ProfilerKitFixed3(static_cast<double>(frames.back() - frames.front()) * toMs /
+                                           static_cast<double>(frames.size() - 1),
+                                       number[0]),
+                     ProfilerKitFixed3(static_cast<double>(longest) * toMs, number[1]));
     }
     std::fprintf(stream, "\n");
-    std::fflush(stream);
-    return true;
+    // Every write went through the stream's buffer: one error flag and the flush tell.
+    const bool flushed = std::fflush(stream) == 0;
+    return flushed && std::ferror(stream) == 0;
 }

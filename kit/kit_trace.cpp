@@ -2,9 +2,12 @@
 // as global instant events, in the Chrome trace-event JSON format that Perfetto and the
 // browsers' tracing viewers open. Portable.
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
+#include "common/debug/utf8.h"
 #include "kit/kit_private.h"
 #include "kit/profilerkit.h"
 
@@ -14,22 +17,30 @@ namespace
 struct SEvent
 {
     uint64_t m_Start;
-    uint32_t m_Duration;
+    uint64_t m_Duration;
     int32_t m_Scope;
     uint32_t m_Thread;
 };
 
+// Numbers the temporary files of traces written at the same time.
+std::atomic<uint32_t> s_TraceFiles{0};
+
+// Names come from scope literals and from the OS, in any bytes: each ill-formed piece is
+// written as U+FFFD, so the file stays valid UTF-8 whatever a name holds.
 void WriteJsonString(FILE* file, const char* text)
 {
     std::fputc('"', file);
-    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c)
+    for (SUtf8Step step; (step = Utf8Step(text)).m_Length != 0; text += step.m_Length)
     {
-        if (*c == '"' || *c == '\\')
-            std::fprintf(file, "\\%c", *c);
-        else if (*c < 0x20)
-            std::fprintf(file, "\\u%04x", *c);
+        const unsigned char c = static_cast<unsigned char>(*text);
+        if (!step.m_Valid)
+            std::fputs("\\ufffd", file);
+        else if (c == '"' || c == '\\')
+            std::fprintf(file, "\\%c", c);
+        else if (c < 0x20)
+            std::fprintf(file, "\\u%04x", c);
         else
-            std::fputc(*c, file);
+            std::fwrite(text, 1, step.m_Length, file);
     }
     std::fputc('"', file);
 }
@@ -47,16 +58,18 @@ bool ProfilerKitWriteTrace(const char* path)
     std::vector<SProfilerKitRingEntry> ring;
     for (int32_t t = 0; t < snapshot.m_NumThreads; ++t)
     {
-        ProfilerKitCopyRing(context->m_Threads[t], snapshot.m_RingLength, &ring);
+        ProfilerKitCopyRing(context->m_Threads[t], *snapshot.m_Header, &ring);
         const uint32_t id = static_cast<uint32_t>(t + context->m_FirstThreadID);
         for (const SProfilerKitRingEntry& entry : ring)
-            if (entry.m_ScopeIndex >= 0 &&
-                static_cast<size_t>(entry.m_ScopeIndex) < snapshot.m_Scopes.size())
-                events.push_back(
-                    {entry.m_StartTicks, entry.m_DurationTicks, entry.m_ScopeIndex, id});
+        {
+            const uint64_t scope = entry.m_Packed >> PROFILER_KIT_DURATION_BITS;
+            if (scope < snapshot.m_Scopes.size())
+                events.push_back({entry.m_StartTicks, entry.m_Packed & PROFILER_KIT_MAX_DURATION,
+                                  static_cast<int32_t>(scope), id});
+        }
     }
     std::vector<uint64_t> frames;
-    ProfilerKitCopyFrames(context, &frames);
+    ProfilerKitCopyFrames(*snapshot.m_Header, &frames);
 
     // Times count from the earliest event, so the numbers stay short and exact.
     uint64_t base = UINT64_MAX;
@@ -72,12 +85,32 @@ bool ProfilerKitWriteTrace(const char* path)
             return a.m_Start < b.m_Start;
         return a.m_Duration > b.m_Duration;
     });
+    // Viewers need the calls of a thread to nest: a call never ends after the call that
+    // encloses it, even where a duration beyond the ring's field was cut short.
+    std::vector<uint64_t> open; // ends of the enclosing calls, innermost last
+    for (size_t i = 0; i < events.size(); ++i)
+    {
+        SEvent& event = events[i];
+        if (i > 0 && events[i - 1].m_Thread != event.m_Thread)
+            open.clear();
+        while (!open.empty() && open.back() <= event.m_Start)
+            open.pop_back();
+        if (!open.empty() && event.m_Start + event.m_Duration > open.back())
+            event.m_Duration = open.back() - event.m_Start;
+        open.push_back(event.m_Start + event.m_Duration);
+    }
 
-    FILE* file = std::fopen(path, "wb");
+    // Written beside the path and renamed into place: a failed write leaves the previous
+    // trace as it was.
+    const std::string temporary = std::string(path) + "." +
+                                  std::to_string(ProfilerKitOsProcessId()) + "." +
+                                  std::to_string(s_TraceFiles.fetch_add(1)) + ".tmp";
+    FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr)
         return false;
     const double toUs = 1000000.0 / static_cast<double>(GetCounterFrequency());
     const uint32_t pid = ProfilerKitOsProcessId();
+    char number[2][32];
     std::fprintf(file, "{\"traceEvents\":[\n");
     const char* separator = "";
     for (int32_t t = 0; t < snapshot.m_NumThreads; ++t)
@@ -94,21 +127,31 @@ bool ProfilerKitWriteTrace(const char* path)
     {
         std::fprintf(file, "%s{\"name\":", separator);
         WriteJsonString(file, snapshot.m_Scopes[static_cast<size_t>(event.m_Scope)].m_Name.c_str());
-        std::fprintf(
-            file, ",\"ph\":\"X\",\"ts\":%.3f,\"dur\":%.3f,\"pid\":%" PRIu32 ",\"tid\":%" PRIu32 "}",
-            static_cast<double>(event.m_Start - base) * toUs, event.m_Duration * toUs, pid,
-            event.m_Thread);
+        std::fprintf(file,
+                     ",\"ph\":\"X\",\"ts\":%s,\"dur\":%s,\"pid\":%" PRIu32 ",\"tid\":%" PRIu32 "}",
+                     ProfilerKitFixed3(static_cast<double>(event.m_Start - base) * toUs, number[0]),
+                     ProfilerKitFixed3(static_cast<double>(event.m_Duration) * toUs, number[1]),
+                     pid, event.m_Thread);
         separator = ",\n";
     }
     for (uint64_t frame : frames)
     {
         std::fprintf(file,
-                     "%s{\"name\":\"Frame\",\"ph\":\"i\",\"s\":\"g\",\"ts\":%.3f,\"pid\":%" PRIu32
+                     "%s{\"name\":\"Frame\",\"ph\":\"i\",\"s\":\"g\",\"ts\":%s,\"pid\":%" PRIu32
                      ",\"tid\":0}",
-                     separator, static_cast<double>(frame - base) * toUs, pid);
+                     separator,
+                     ProfilerKitFixed3(static_cast<double>(frame - base) * toUs, number[0]), pid);
         separator = ",\n";
     }
-    std::fprintf(file, "\n],\"displayTimeUnit\":\"ms\"}\n");
-    const bool written = std::ferror(file) == 0;
-    return std::fclose(file) == 0 && written;
+    std::fprintf(file,
+                 "\n],\"displayTimeUnit\":\"ms\",\"otherData\":{\"unrecordedThreads\":%" PRIu64
+                 ",\"unrecordedCalls\":%" PRIu64 "}}\n",
+                 snapshot.m_UnattachedThreads, snapshot.m_UnattachedCalls);
+    const bool written = std::fflush(file) == 0 && std::ferror(file) == 0;
+    if (std::fclose(file) != 0 || !written || !ProfilerKitOsReplaceFile(temporary.c_str(), path))
+    {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
 }

@@ -31,6 +31,15 @@ TLS_GLOBAL_DEFINE(g_log_indentation);
 // A plain thread-local: it is the log's own, no client reaches it, and every write
 // touches it twice.
 static constinit thread_local uintptr_t t_LogWritingDepth = 0;
+// The writes that may be in the output path on one thread at once; one more, nested in
+// them, is dropped: a callback or hook that writes again on every message (also through
+// a failed check that the default assertion handler writes to the log) would otherwise
+// recurse until the stack runs out.
+static const uintptr_t LOG_MAX_NESTED_WRITES = 4;
+// Set when this thread dropped a nested write; the outermost write then reports it.
+static constinit thread_local bool t_LogDroppedNested = false;
+static std::atomic<uint32_t> s_DroppedNestedWrites{0};
+static std::atomic<bool> s_DroppedNestedReported{false};
 
 // Set once the uninitialised notice has been printed; never cleared. The exchange makes
 // the notice appear once per module even when two threads write the first message.
@@ -276,12 +285,11 @@ void LogSetChannelSeverity(const char* channel, ELogSeverity severity)
     if (context == nullptr)
         return;
 
-    // The name is measured and copied under the lock; the table keeps its own copy, and
-    // when the log's allocator runs out the table stays as it was.
+    // The key borrows the caller's text: an existing entry is updated without memory, and
+    // only a new one takes a copy of the name. When the log's allocator runs out the table
+    // stays as it was.
     CScopedMutexLock lock(context->m_Mutex);
-    CLogString key(channel, true);
-    if (key.GetString() != nullptr)
-        context->m_ChannelSeverities.Set(key, severity);
+    context->m_ChannelSeverities.Set(CLogString(channel, false), severity);
 }
 
 void LogRemoveChannelSeverity(const char* channel)
@@ -385,9 +393,25 @@ void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint
     va_end(args);
 }
 
+uint32_t LogDroppedNestedWrites()
+{
+    return s_DroppedNestedWrites.load(std::memory_order_relaxed);
+}
+
 void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
                const char* format, va_list args)
 {
+    if (t_LogWritingDepth >= LOG_MAX_NESTED_WRITES)
+    {
+        s_DroppedNestedWrites.fetch_add(1, std::memory_order_relaxed);
+        t_LogDroppedNested = true;
+        return;
+    }
+    // Both paths format the text: a missing format is an empty one.
+    PLATFORM_ASSERT(format != 0 && "A log message needs a format!");
+    if (format == nullptr)
+        format = "";
+
     SLogContext* context = g_LogContext;
     if (context == nullptr)
     {
@@ -430,8 +454,20 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
                        context->m_OutputHook != &LogDefaultOutputHook;
     message.m_ElapsedMs = timed ? LogElapsedMilliseconds(context) : 0;
 
-    CLogWritingScope writing;
-    context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
+    {
+        CLogWritingScope writing;
+        context->m_OutputHook(&LogOutputMessage, &message, context->m_OutputHookUserData);
+    }
+    // The outermost write reports the first drop of the module once, outside the path.
+    if (t_LogDroppedNested && t_LogWritingDepth == 0)
+    {
+        t_LogDroppedNested = false;
+        if (!s_DroppedNestedReported.exchange(true))
+            LogWrite(E_LOG_ERROR, "LOGGER", __FILE__, __LINE__,
+                     "Dropped %u log messages nested deeper than %u writes",
+                     static_cast<unsigned>(LogDroppedNestedWrites()),
+                     static_cast<unsigned>(LOG_MAX_NESTED_WRITES));
+    }
 }
 
 // ---- output ----

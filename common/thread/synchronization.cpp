@@ -142,6 +142,12 @@ uintptr_t TlsGlobalGet(int32_t* guard, uint32_t* slot)
     return index == OS_TLS_INVALID ? 0 : OsTlsGet(index);
 }
 
+uintptr_t TlsGlobalPeek(const uint32_t* slot)
+{
+    const uint32_t index = SlotIndex(const_cast<uint32_t*>(slot));
+    return index == OS_TLS_INVALID ? 0 : OsTlsGet(index);
+}
+
 void TlsGlobalSet(int32_t* guard, uint32_t* slot, uintptr_t value)
 {
     uint32_t index = TlsGlobalSlot(guard, slot, false);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/debug/assert.h"
+#include "common/debug/utf8.h"
 #include "platform/os.h"
 
 TLS_GLOBAL_DEFINE(g_current_thread);
@@ -19,6 +20,11 @@ static const char* const s_CurrentFallbackName = THREAD_UNKNOWN_NAME;
 ThreadImpl* ThreadGetCurrent()
 {
     return reinterpret_cast<ThreadImpl*>(TLS_GLOBAL_GET_UINTPTR(g_current_thread));
+}
+
+ThreadImpl* ThreadPeekCurrent()
+{
+    return reinterpret_cast<ThreadImpl*>(TlsGlobalPeek(&g_current_thread_slot));
 }
 
 const char* ThreadGetCurrentName()
@@ -82,10 +88,9 @@ void ThreadApplyConfig(ThreadImpl* thread, const char* name)
 
 void ThreadSetName(ThreadImpl* thread, const char* name)
 {
-    // The stored copy is cut to fit; debuggers are told the caller's whole name.
-    size_t length = std::strlen(name);
-    if (length > sizeof(thread->m_Name) - 1)
-        length = sizeof(thread->m_Name) - 1;
+    // The stored copy is cut to fit, between two characters so that no half of one is
+    // left at its end; debuggers are told the caller's whole name.
+    const size_t length = Utf8CutLength(name, sizeof(thread->m_Name) - 1);
     std::memcpy(thread->m_Name, name, length);
     thread->m_Name[length] = '\0';
     ThreadAnnounceName(ThreadGetId(thread), name);

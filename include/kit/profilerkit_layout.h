@@ -1,7 +1,6 @@
-// The client kit's layouts inside the shared record: the kit header at the start of
-// m_OpaqueBlock that every kit-using module reads, and the 16-byte entries of the two
-// per-thread buffers. Each thread writes only its own buffers; other threads read them
-// while it runs, so every field is read and written with atomic accesses. Portable.
+// The client kit's layouts inside the shared record: the kit header in m_OpaqueBlock and the
+// 16-byte entries of the per-thread buffers, which their thread writes and others read
+// while it runs (atomic accesses; 64-bit counts, which never wrap). Portable.
 #pragma once
 
 #include <atomic>
@@ -12,14 +11,58 @@
 #include "profile/profilercontext.h"
 
 constexpr uint32_t PROFILER_KIT_MAGIC = 0x54494B50u; // "PKIT" in memory order
-constexpr uint32_t PROFILER_KIT_VERSION = 1;
+constexpr uint32_t PROFILER_KIT_VERSION = 2;
 constexpr uint32_t PROFILER_KIT_FRAME_MARKS = 1024; // frame ring length, a power of two
 constexpr uint32_t PROFILER_KIT_STATE_READY = 1;
 constexpr uint32_t PROFILER_KIT_STATE_SHUT_DOWN = 2;
+// m_Warned bits: warnings written once per process.
+constexpr uint32_t PROFILER_KIT_WARNED_THRESHOLD = 0x1;
+// A ring entry keeps a duration of up to 2^44 - 1 ticks (over an hour at 4 GHz) beside
+// the scope index; longer calls read as that many ticks.
+constexpr int PROFILER_KIT_DURATION_BITS = 44;
+constexpr uint64_t PROFILER_KIT_MAX_DURATION = (uint64_t(1) << PROFILER_KIT_DURATION_BITS) - 1;
 
 // The owner's log entry, published so that every module's lines reach the owner's outputs.
 typedef void (*ProfilerKitLogFunc)(ELogSeverity severity, const char* channel, const char* file,
                                    uint32_t line, const char* text);
+
+// One frame mark. m_Sequence is the mark's number + 1 once m_Ticks is whole, with
+// PROFILER_KIT_FRAME_BUSY set while a thread writes it: any thread may mark frames.
+constexpr uint64_t PROFILER_KIT_FRAME_BUSY = uint64_t(1) << 63;
+struct SProfilerKitFrameMark
+{
+    uint64_t m_Ticks;
+    uint64_t m_Sequence;
+};
+
+// The owner's copy of a scope name that some module registered: owner memory that lives as
+// long as the process, so no descriptor and no call site ever points into a module that can
+// unload. Immutable once published; several texts with one hash share m_Index.
+struct SProfilerKitName
+{
+    const char* m_Text;
+    uint32_t m_Hash;
+    int32_t m_Index;
+    SProfilerKitName* m_Next; // the next text with the same hash
+};
+
+// How a call site uses a name: its module withdraws a static site when it unloads; a
+// run-time name has no site to withdraw.
+enum EProfilerKitNameUse
+{
+    E_PROFILER_KIT_NAME_STATIC,
+    E_PROFILER_KIT_NAME_DYNAMIC,
+};
+
+// The owner's name service, called by every module with m_BigLock held. Acquire interns
+// the text and registers it (null when the table is full); release withdraws one static
+// site; text hands a scope's display name to append piece by piece (false when the owner
+// knows no text for the index).
+typedef const SProfilerKitName* (*ProfilerKitAcquireNameFunc)(const char* text, float thresholdMs,
+                                                              EProfilerKitNameUse use);
+typedef void (*ProfilerKitReleaseNameFunc)(const SProfilerKitName* name);
+typedef void (*ProfilerKitAppendFunc)(const char* piece, void* user);
+typedef bool (*ProfilerKitScopeTextFunc)(int32_t index, ProfilerKitAppendFunc append, void* user);
 
 // At offset 0 of m_OpaqueBlock. Zero until the owner's ProfilerKitInit; the magic and the
 // version are written before m_BigLock is installed and never change afterwards.
@@ -27,37 +70,67 @@ struct SProfilerKitHeader
 {
     uint32_t m_Magic;
     uint32_t m_Version;
-    uint32_t m_RingLength;         // entries of each thread's call ring, a power of two
-    uint32_t m_State;              // PROFILER_KIT_STATE_*
-    uint32_t m_FrameCount;         // frame marks written so far (wraps at 2^32)
-    uint32_t m_FramesBegun;        // frame marks begun: m_FrameCount, or one more while writing
-    ProfilerKitLogFunc m_LogWrite; // null when no owner forwards lines
-    alignas(8) uint64_t m_FrameTicks[PROFILER_KIT_FRAME_MARKS]; // ring of frame-mark ticks
+    uint32_t m_RingLength;             // entries of each thread's call ring, a power of two
+    uint32_t m_State;                  // PROFILER_KIT_STATE_*
+    uint32_t m_CountersOffset;         // first entry of the per-scope counters in m_ThreadEntries
+    uint32_t m_RingOffset;             // first entry of the ring in m_ThreadEntries
+    ProfilerKitLogFunc m_LogWrite;     // null when no owner forwards lines
+    alignas(8) uint64_t m_FramesBegun; // frame marks taken so far
+    uint64_t m_UnattachedThreads;      // threads that found every thread record in use
+    uint64_t m_UnattachedCalls;        // their timed calls, which are not recorded
+    uint32_t m_Warned;                 // PROFILER_KIT_WARNED_* bits
+    alignas(8) SProfilerKitFrameMark m_Frames[PROFILER_KIT_FRAME_MARKS];
+    ProfilerKitAcquireNameFunc m_AcquireName; // the owner's name service
+    ProfilerKitReleaseNameFunc m_ReleaseName;
+    ProfilerKitScopeTextFunc m_ScopeText;
+    uint32_t m_ModulesLeftOut; // kit modules that found the module table full (never reset)
 };
 
-// m_ScopeEntries[scope index]: the thread's totals for one scope.
+// m_ScopeEntries[scope index]: the thread's totals for one scope. A call of a scope that
+// is already running on the thread (recursion) adds to the calls but not to the total, so
+// every moment counts once per scope.
 struct alignas(8) SProfilerKitScopeEntry
 {
-    uint64_t m_TotalTicks;
-    uint32_t m_Calls;
-    uint32_t m_LongestTicks; // saturates at 0xFFFFFFFF
+    uint64_t m_TotalTicks; // written last, with release order
+    uint64_t m_Calls;
 };
 
-// m_ThreadEntries[0 .. ring length - 1]: the thread's most recent calls that reached their
-// scope's threshold, call n at entry n mod ring length; m_ClientWord0 counts the calls
-// written, m_ClientWord1 the calls begun (one more while an entry is being written). After
-// the ring: one uint32 per scope index, the calls that reached the threshold.
+// m_ThreadEntries, in this order:
+//   [0]                  SProfilerKitRingHeader
+//   [1 ..)               one uint32 per scope index: the scope's calls running on the thread
+//                        (read and written by the thread alone)
+//   [m_CountersOffset ..) SProfilerKitScopeCounters, one per scope index
+//   [m_RingOffset ..)    the ring: the thread's most recent calls that reached their scope's
+//                        threshold, call n at entry n mod ring length
+struct alignas(8) SProfilerKitRingHeader
+{
+    uint64_t m_Written; // calls written to the ring
+    uint64_t m_Begun;   // calls begun: m_Written, or one more while an entry is written
+};
+
+struct alignas(8) SProfilerKitScopeCounters
+{
+    uint64_t m_LongestTicks;
+    uint64_t m_OverThreshold; // calls that reached the threshold
+};
+
 struct alignas(8) SProfilerKitRingEntry
 {
     uint64_t m_StartTicks;
-    uint32_t m_DurationTicks; // saturates at 0xFFFFFFFF
-    int32_t m_ScopeIndex;
+    uint64_t m_Packed; // duration in the low PROFILER_KIT_DURATION_BITS, the scope index above
 };
 
 static_assert(sizeof(SProfilerKitScopeEntry) == PROFILER_ENTRY_SIZE, "scope entry size");
+static_assert(sizeof(SProfilerKitRingHeader) == PROFILER_ENTRY_SIZE, "ring header size");
+static_assert(sizeof(SProfilerKitScopeCounters) == PROFILER_ENTRY_SIZE, "counters size");
 static_assert(sizeof(SProfilerKitRingEntry) == PROFILER_ENTRY_SIZE, "ring entry size");
+static_assert(offsetof(SProfilerKitHeader, m_Version) == 4, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_LogWrite) == 24, "kit header moved");
-static_assert(offsetof(SProfilerKitHeader, m_FrameTicks) == 32, "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_FramesBegun) == 32, "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_Frames) == 64, "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_AcquireName) ==
+                  64 + sizeof(SProfilerKitFrameMark) * PROFILER_KIT_FRAME_MARKS,
+              "kit header moved");
 static_assert(sizeof(SProfilerKitHeader) <= sizeof(SProfilerContext::m_OpaqueBlock),
               "the kit header fits the opaque block");
 // 64-bit fields must be readable without tearing in 32-bit builds too.
@@ -70,11 +143,35 @@ inline SProfilerKitHeader* ProfilerKitHeader(SProfilerContext* context)
     return reinterpret_cast<SProfilerKitHeader*>(context->m_OpaqueBlock);
 }
 
-// Per-scope counters of calls that reached the threshold, behind the ring.
-inline uint32_t* ProfilerKitOverThreshold(const SProfilerThread& thread, uint32_t ringLength)
+// Entries of m_ThreadEntries before the per-scope counters, for a table of scopeEntries.
+constexpr uint32_t ProfilerKitCountersOffset(uint32_t scopeEntries)
 {
-    return reinterpret_cast<uint32_t*>(static_cast<SProfilerKitRingEntry*>(thread.m_ThreadEntries) +
-                                       ringLength);
+    return 1 + (scopeEntries + 3) / 4; // the ring header, then four depth counters an entry
+}
+
+inline SProfilerKitRingHeader* ProfilerKitRingHeader(const SProfilerThread& thread)
+{
+    return static_cast<SProfilerKitRingHeader*>(thread.m_ThreadEntries);
+}
+
+// The scope's calls running on the calling thread, which alone uses it.
+inline uint32_t& ProfilerKitDepth(const SProfilerThread& thread, int32_t index)
+{
+    return reinterpret_cast<uint32_t*>(ProfilerKitRingHeader(thread) + 1)[index];
+}
+
+inline SProfilerKitScopeCounters* ProfilerKitCounters(const SProfilerThread& thread,
+                                                      const SProfilerKitHeader& header)
+{
+    return reinterpret_cast<SProfilerKitScopeCounters*>(ProfilerKitRingHeader(thread) +
+                                                        header.m_CountersOffset);
+}
+
+inline SProfilerKitRingEntry* ProfilerKitRing(const SProfilerThread& thread,
+                                              const SProfilerKitHeader& header)
+{
+    return reinterpret_cast<SProfilerKitRingEntry*>(ProfilerKitRingHeader(thread) +
+                                                    header.m_RingOffset);
 }
 
 template <typename T> T ProfilerKitLoad(const T& field)

@@ -9,6 +9,7 @@
 #include "common/memory/allocator.h"
 #include "common/thread/mutex.h"
 #include "platform/export.h"
+#include "profile/profilercontext_version.h"
 
 constexpr int PROFILER_MAX_THREADS = 32;
 constexpr int PROFILER_MAX_MODULES = 32;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/debug/assert.h"
+#include "common/debug/utf8.h"
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
 #include "platform/os.h"
@@ -306,17 +307,11 @@ bool OsThreadGetPriority(ThreadImpl* thread, int32_t* os_priority)
 
 // ---- naming ----
 
-// The kernel keeps 15 bytes of a thread's name. The cut moves back to a UTF-8 character
-// boundary so tools do not show half a character.
+// The kernel keeps 15 bytes of a thread's name. The cut falls between two characters so
+// tools do not show half a character.
 static void KernelName(const char* name, char (&kept)[16])
 {
-    size_t length = std::strlen(name);
-    if (length > sizeof(kept) - 1)
-    {
-        length = sizeof(kept) - 1;
-        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
-            --length;
-    }
+    const size_t length = Utf8CutLength(name, sizeof(kept) - 1);
     std::memcpy(kept, name, length);
     kept[length] = '\0';
 }

@@ -1,13 +1,15 @@
 // The client kit as an application uses it, over the real shared library: its state after
-// load, kit-using modules loaded before the set-up (module A's records come from three
-// object files), bad set-ups, the trace read back with a JSON parser, timing in threads of
-// every module while the report and the trace export read, a module unloaded, one log for
-// the application, and the shutdown.
+// load, kit-using modules loaded before the set-up, bad set-ups, the trace read back with a JSON
+// parser, timing in threads of every module while the report and the trace export read, a module
+// unloaded, one log for the application, and the shutdown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -21,18 +23,14 @@
 #include "common/debug/log.h"
 #include "common/thread/thread.h"
 #include "kit/profilerkit.h"
+#include "module/kit_module.h"
 #include "platform/os.h"
 #include "test_support.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#define KIT_ENTRY(type, module, name)                                                              \
-    reinterpret_cast<type>(                                                                        \
-        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)))
-#else
-#include <dlfcn.h>
-#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(dlsym(module, name))
+#if !defined(_WIN32)
+#include <sys/resource.h>
 #endif
+#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
 namespace
 {
@@ -40,20 +38,32 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
-std::string Report()
+// A file of this test's own: tests run in parallel processes.
+std::string TempPath(const char* suffix)
 {
-    const std::string path = testing::TempDir() + "kit_test_report.txt";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ProfilerKitReport(file);
-    std::fclose(file);
+    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
+           suffix;
+}
+
+std::string FileText(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReportText()
+{
+    const std::string path = TempPath("_report.txt");
+    FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_TRUE(ProfilerKitReport(file));
+    std::fclose(file);
+    return FileText(path);
 }
 
 // The report's first line after the title that ends with the name; empty when none does.
 std::string ReportLine(const char* title, const std::string& name)
 {
-    const std::string report = Report();
+    const std::string report = ReportText();
     const size_t at = report.find("  " + name + "\n", report.find(title));
     const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
     return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
@@ -64,7 +74,12 @@ void OwnerStep(int iterations)
     for (int i = 0; i < iterations; ++i)
     {
         PROFILE_SCOPE("Owner::Step", 0);
-        PROFILE_SCOPE("A2.0", 0); // a name that module A has too
+        PROFILE_SCOPE("A2.0", 0);     // a name that module A has too
+        for (int f = 0; f < 200; ++f) // frame marks from four threads at once
+            PROFILE_FRAME();
+        PROFILE_SCOPE("Beyond", 10000000);     // thresholds beyond the tick field: warned
+        PROFILE_SCOPE("Beyond too", 20000000); // once, saturated
+        KitSharedInline(); // a scope of header-only code that modules A and B have too
     }
 }
 
@@ -77,6 +92,31 @@ void RunWork(void* arg)
 
 std::vector<std::string> s_Lines;
 
+bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
+              uint32_t, int64_t, void*)
+{
+    s_Lines.push_back(std::string(channel) + ": " + text);
+    return true;
+}
+
+nlohmann::json Trace()
+{
+    const std::string path = TempPath("_trace.json");
+    EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
+    return nlohmann::json::parse(std::ifstream(path));
+}
+
+// What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
+bool SetCommaLocale()
+{
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252"))
+        return true;
+#if !defined(_WIN32) // compiled into the build tree when the system has not compiled it
+    return setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0 && std::setlocale(LC_ALL, "de_DE.UTF-8");
+#endif
+    return false;
+}
+
 } // namespace
 
 TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
@@ -88,9 +128,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
                  "Unknown Thread (Function temporarily disabled for Win32)");
     void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
     void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
-    const SProfilerModule a = context->m_ProfilerLoadedProfilerModules[1];
-    ASSERT_EQ(a.m_End - a.m_Begin, 24); // one array with no gap, recorded only
-    EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index == -1; }));
+    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 3); // this executable, A and B
 
     // Bad parameters assert and change nothing; the last row is the set-up that follows.
     SCountingAllocator allocator;
@@ -115,16 +153,10 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         EXPECT_TRUE(std::equal(before.begin(), before.end(), raw)) << expression;
     }
     LogInit(SLogInitParams());
-    LogSetCallback(
-        [](ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
-           uint32_t, int64_t, void*) {
-            s_Lines.push_back(std::string(channel) + ": " + text);
-            return true;
-        },
-        nullptr);
+    LogSetCallback(&KeepLine, nullptr);
     ASSERT_TRUE(ProfilerKitInit(params));
-    EXPECT_EQ(context->m_NumThreadEntries, 8u + 16u); // the ring, then 64 counters
-    EXPECT_TRUE(std::all_of(a.m_Begin, a.m_End, [](auto& r) { return r.m_Index >= 0; }));
+    ASSERT_TRUE(SetCommaLocale()); // the trace and the report are read back under it
+    EXPECT_EQ(context->m_NumThreadEntries, 1u + 16u + 64u + 8u); // counts, depths, counters, ring
 
     // The trace: nesting, durations at least what the sleeps guarantee, frame marks around
     // the work, escaped names, the threshold, and a ring that keeps the latest calls.
@@ -139,15 +171,14 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         OsSleep(20);
         for (int i = 0; i < 2; ++i)
         {
-            PROFILE_SCOPE("Trace::Inner \"quoted\" \\ \t", 0.9f); // 0.9 ms counts as 0
+            PROFILE_SCOPE("Trace::Inner \"quoted\" \\ \t", 0.9f);
             OsSleep(5);
         }
         PROFILE_SCOPE("Trace::Below threshold", 1000);
     }
     PROFILE_FRAME();
-    const std::string path = testing::TempDir() + "kit_test_trace.json";
-    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    const std::string path = TempPath("_trace.json");
+    const nlohmann::json trace = Trace();
     std::map<std::string, std::vector<nlohmann::json>> events;
     for (const nlohmann::json& event : trace.at("traceEvents"))
         events[event.at("ph") == "X" ? event.at("name") : event.at("ph")].push_back(event);
@@ -202,15 +233,17 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_GT(reads.load(), 0);
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
         EXPECT_NE(ReportLine("Threads:", name), "") << name;
-    EXPECT_EQ(Report().rfind(std::string("Counter: ") + GetCounterName() + ", " +
-                                 std::to_string(GetCounterFrequency()) + " Hz\n\nThreads:",
-                             0),
+    EXPECT_EQ(ReportText().rfind(std::string("Counter: ") + GetCounterName() + ", " +
+                                     std::to_string(GetCounterFrequency()) + " Hz\n\nThreads:",
+                                 0),
               0u);
+    EXPECT_NE(ReportText().find("\nFrames: 800002 marked"), std::string::npos); // none lost
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
     const std::pair<const char*, unsigned long long> expected[] = {
-        {"A3.7", (kOwners + 2) * kIterations},
+        {"A::FunctionTemplate", 2 * (kOwners + 2) * kIterations},
         {"B::Work", 2 * kIterations},
+        {"Shared::Inline", (2 * kOwners + 4) * kIterations},
         {"Owner::Step", kOwners * kIterations}};
     for (const auto& [name, count] : expected)
     {
@@ -220,23 +253,235 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         EXPECT_EQ(calls, count) << name;
         EXPECT_EQ(over, count) << name;
     }
-    // Once module A is gone its names are released, a shared one re-pointed to this
-    // executable's text.
     OsModuleUnload(moduleA);
-    EXPECT_EQ(ReportLine("Scopes:", "A1.0"), "");
-    EXPECT_NE(ReportLine("Scopes:", "(unloaded)"), "");
-    EXPECT_NE(ReportLine("Scopes:", "A2.0"), "");
+
+    // Failed writes are reported; a failed trace leaves the previous one whole.
+    std::fclose(std::fopen(path.c_str(), "wb"));
+    for (FILE* stream : {std::fopen(path.c_str(), "rb"), std::fopen("/dev/full", "wb")})
+        if (stream != nullptr) // no /dev/full on Windows
+        {
+            EXPECT_FALSE(ProfilerKitReport(stream));
+            std::fclose(stream);
+        }
+    const std::string good = (Trace(), FileText(path));
+#if !defined(_WIN32)
+    rlimit limit, small; // a file that cannot grow past 256 bytes, as on a full disk
+    getrlimit(RLIMIT_FSIZE, &limit);
+    small = {256, limit.rlim_max};
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_FALSE(ProfilerKitWriteTrace(path.c_str()));
+    setrlimit(RLIMIT_FSIZE, &limit);
+#endif
+    EXPECT_EQ(FileText(path), good);
 
     // One log: B's line reaches this executable's log, until the kit's shutdown. The
-    // shutdown gives the scope table back, and is final.
+    // shutdown, while 30 threads time calls, keeps the scope table and the lock that they
+    // may still use; calls made after it record nothing. It is final.
     logB("a line from module B");
+    int32_t step = -1;
+    context->RegisterScope(&step, "Owner::Step", 0.0f);
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 30; ++t)
+        threads.emplace_back([&] {
+            for (started += 1; !done.load();)
+                OwnerStep(1);
+        });
+    done = false;
+    ASSERT_TRUE(WaitUntil([&] { return started.load() == 30; }));
     ProfilerKitShutdown();
+    const uint64_t& steps =
+        static_cast<SProfilerKitScopeEntry*>(g_ProfilerKitThread->m_ScopeEntries)[step].m_Calls;
+    const uint64_t stepsBefore = steps;
+    OwnerStep(10);
+    EXPECT_EQ(steps, stepsBefore); // calls after it record nothing
+    done = true;
+    for (std::thread& thread : threads)
+        thread.join();
     logB("after the shutdown");
-    EXPECT_EQ(s_Lines, std::vector<std::string>{"PLUGIN: a line from module B"});
-    EXPECT_EQ(allocator.Live(), 2 * context->m_NumThreads);
+    ASSERT_EQ(s_Lines.size(), 2u); // after one warning about two thresholds, at their first run
+    EXPECT_NE(s_Lines[0].find("PROFILE: The threshold of "), std::string::npos);
+    EXPECT_EQ(s_Lines[1], "PLUGIN: a line from module B");
+    EXPECT_EQ(allocator.Live(), 2 * context->m_NumThreads + 1);
     CAssertRecorder recorder;
     EXPECT_FALSE(ProfilerKitInit(params));
     EXPECT_TRUE(recorder.Saw("set up already"));
     LogShutdown();
     OsModuleUnload(moduleB);
+}
+
+// Limits: a plug-in cycle takes no thread-local slot; counts seeded near 2^32; calls beyond
+// the ring's duration field; recursion; thresholds beyond the tick field; threads past the
+// 32 records and their calls.
+TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
+{
+    SProfilerContext* context = GetProfiler();
+    SProfilerInitParams params;
+    params.m_NumThreadEntries = 8;
+    ASSERT_TRUE(ProfilerKitInit(params));
+    SProfilerThread* self = ProfilerKitAttachThread(); // takes the library's slot first
+    // The lowest free key first, after a load and an unload of module A, and after one
+    // with a run on a new thread: the run takes none (MinGW's runtime in a DLL keeps one
+    // of its own per load).
+    uint32_t keys[3] = {OsTlsAlloc()};
+    for (int i = 1; i < 3; ++i)
+    {
+        void* module = OsModuleLoad(PC_KIT_MODULE_A);
+        if (i == 2)
+            std::thread([module] { KIT_ENTRY(RunFunc, module, "KitModuleARun")(1); }).join();
+        OsModuleUnload(module);
+        keys[i] = OsTlsAlloc();
+    }
+    EXPECT_EQ(keys[2] - keys[1], keys[1] - keys[0]);
+
+    // Through the layout: the calls and the ring's count seeded so that ten calls pass
+    // 2^32, then calls with ticks given: one of 2^45 (beyond the ring's field) enclosing a
+    // child that is too, and a recursive call of 10^6 inside another of 10^7.
+    int32_t index[4] = {-1, -1, -1, -1};
+    const char* names[] = {"Limits::Seed", "Limits::Long", "Limits::Child", "Limits::Recurse"};
+    for (int i = 0; i < 4; ++i)
+        context->RegisterScope(&index[i], names[i], 0.0f);
+    static_cast<SProfilerKitScopeEntry*>(self->m_ScopeEntries)[index[0]].m_Calls = (1ull << 32) - 5;
+    ProfilerKitRingHeader(*self)->m_Written = ProfilerKitRingHeader(*self)->m_Begun =
+        (1ull << 32) - 10;
+    const int64_t beyond = int64_t(1) << 45;
+    const std::tuple<int, int64_t, int64_t> fabricated[] = {
+        {2, beyond / 32, beyond - 9}, {1, 0, beyond}, {3, 1000000, 2000000}, {3, 0, 10000000}};
+    for (auto [i, start, end] : fabricated)
+        ++ProfilerKitDepth(*self, index[i]);
+    for (int i = 0; i < 10; ++i)
+        ProfilerKitRecord(self, index[0], i, i + 1);
+    for (auto [i, start, end] : fabricated)
+        ProfilerKitRecord(self, index[i], start, end);
+    const int32_t free = PROFILER_MAX_THREADS - context->m_NumThreads;
+    for (int t = 0; t < free + 9; ++t)
+        std::thread(OwnerStep, 3).join();
+    EXPECT_NE(ReportLine("Scopes:", "Beyond too").find("+  "), std::string::npos);
+
+    const double toUs = 1e6 / static_cast<double>(GetCounterFrequency());
+    std::map<std::string, std::vector<double>> ends;
+    const nlohmann::json trace = Trace();
+    for (const nlohmann::json& event : trace.at("traceEvents"))
+        if (event.at("ph") == "X")
+            ends[event.at("name")].push_back(event.at("ts").get<double>() +
+                                             event.at("dur").get<double>());
+    EXPECT_EQ(ends["Limits::Seed"].size(), 4u); // the whole ring: four more of the others
+    EXPECT_GT(ends["Limits::Long"].at(0), 4294967296.0 * toUs);
+    EXPECT_LE(ends["Limits::Child"].at(0), ends["Limits::Long"].at(0));
+    EXPECT_EQ(trace.at("otherData"), // five scopes a step
+              nlohmann::json::parse(R"({"unrecordedThreads":9,"unrecordedCalls":135})"));
+    EXPECT_NE(ReportText().find("Not recorded: 9 threads without a thread record, 135 calls\n"),
+              std::string::npos);
+    const std::tuple<const char*, uint64_t, double, double> expected[] = {
+        {"Limits::Seed", (1ull << 32) + 5, 0, 0},
+        {"Limits::Long", 1, beyond * toUs / 1000, beyond * toUs},
+        {"Limits::Recurse", 2, 1e7 * toUs / 1000, 1e7 * toUs},
+        {"Owner::Step", 3 * free, 0, 0}};
+    for (const auto& [name, count, totalMs, longestUs] : expected)
+    {
+        unsigned long long calls = 0;
+        double total = 0, mean = 0, longest = 0;
+        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest;
+        EXPECT_EQ(calls, count) << name;
+        EXPECT_GE(longest, mean) << name;
+        EXPECT_TRUE(totalMs == 0 || (std::abs(total - totalMs) < 0.002 &&
+                                     std::abs(longest - longestUs) < longestUs * 1e-9 + 0.001))
+            << name;
+    }
+}
+
+TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe)
+{
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams())); // a ring of 1024 calls keeps them all
+    SProfilerContext* context = GetProfiler();
+    void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
+    KIT_ENTRY(RunFunc, moduleB, "KitModuleBWork")(1);
+    std::atomic<bool> done{false};
+    std::thread reporter([&done] { // reads the tables while modules come and go
+        FILE* scratch = std::tmpfile();
+        for (; !done.load(); std::rewind(scratch))
+            ProfilerKitReport(scratch);
+        std::fclose(scratch);
+    });
+    for (int round = 0; round < 2; ++round)
+    {
+        void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
+        KIT_ENTRY(RunFunc, moduleA, "KitModuleARun")(1);
+        EXPECT_TRUE(OsModuleMapped(PC_KIT_MODULE_A));
+        OsModuleUnload(moduleA);
+        EXPECT_FALSE(OsModuleMapped(PC_KIT_MODULE_A)) << "still mapped after unload " << round;
+    }
+    done = true;
+    reporter.join();
+    {
+        PROFILE_SCOPE("Physics::Step3207", 0.25); // the same lookup3 hash as the next one
+        OsSleep(1);
+    }
+    for (const char* label : {"Physics::Step26213", "Job::0", "Job::1", "Job::2"})
+    {
+        std::string buffer = label; // gone before the report reads the name
+        PROFILE_SCOPE_DYNAMIC(buffer.c_str(), 0);
+        OsSleep(1); // over the first text's threshold
+    }
+    // Calls in two rounds, by name; the shared header's inline function stays in use by B.
+    const std::pair<unsigned long long, std::vector<const char*>> cases[] = {
+        {1, {"B::Work", "Job::0", "Job::1", "Job::2"}},
+        {2,
+         {"A::Plain (unloaded)", "A::Inline (unloaded)", "A::Member (unloaded)",
+          "A::Lambda (unloaded)", "Physics::Step3207 | Physics::Step26213"}},
+        {3, {"Shared::Inline"}},
+        {4,
+         {"A::FunctionTemplate (unloaded)", "A::ClassTemplate (unloaded)",
+          "Shared::Template (unloaded)"}}};
+    const std::string path = testing::TempDir() + "kit_test_names.json";
+    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
+    std::map<std::string, unsigned long long> traced;
+    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    for (const nlohmann::json& event : trace.at("traceEvents"))
+        traced[event.at("name")] += event.at("ph") == "X";
+    std::remove(path.c_str());
+    for (const auto& [count, names] : cases)
+        for (const char* name : names)
+        {
+            unsigned long long calls = 0;
+            std::istringstream(ReportLine("Timing", name)) >> calls;
+            EXPECT_TRUE(calls == count && traced[name] == count) << name;
+        }
+    EXPECT_EQ(traced.size(), 13u + 1); // and the thread's name
+    // The first text's threshold, to the fraction: 0.25 ms, not truncated to 0.
+    EXPECT_NE(ReportLine("Scopes:", "Physics::Step3207 | Physics::Step26213").find(" 0.250 "),
+              std::string::npos);
+
+    // A module built against another kit version stays idle: one warning in its own log.
+    SProfilerKitHeader* header = ProfilerKitHeader(context);
+    header->m_Version = PROFILER_KIT_VERSION + 1;
+    testing::internal::CaptureStderr();
+    void* module = OsModuleLoad(PC_KIT_MODULE_A);
+    KIT_ENTRY(RunFunc, module, "KitModuleARun")(3);
+    const std::string warned = testing::internal::GetCapturedStderr();
+    header->m_Version = PROFILER_KIT_VERSION;
+    OsModuleUnload(module);
+    const auto once = [](const std::string& text, const char* what) {
+        return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
+    };
+    EXPECT_TRUE(once(warned, "the module times nothing")) << warned;
+    EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         2  ", 0), 0u);
+    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 2); // this executable and B
+
+    // Loaded twice as the 33rd module, A stays out of the table with one warning; timed.
+    static SProfilerStaticScope s_Others[PROFILER_MAX_MODULES] = {}; // empty arrays, unnamed
+    for (int m = 2; m < PROFILER_MAX_MODULES; ++m)
+        context->RegisterModule(&s_Others[m], &s_Others[m]);
+    testing::internal::CaptureStderr(); // the owner's log, uninitialised here
+    for (int load = 0; load < 2; ++load)
+    {
+        module = OsModuleLoad(PC_KIT_MODULE_A);
+        KIT_ENTRY(RunFunc, module, "KitModuleARun")(1);
+        OsModuleUnload(module);
+    }
+    const std::string full = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(once(full, "The profiler's module table is full (32 modules)")) << full;
+    EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         4  ", 0), 0u);
+    EXPECT_NE(ReportLine("Modules: 32, 2 more left out (the table holds 32)\n", "file"), "");
 }

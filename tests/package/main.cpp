@@ -1,7 +1,7 @@
 // The outside client's executable, built against the installed prefix: it owns the
-// context, loads the plug-in given as its argument (dlopen: the test runs where the build's
-// executables run natively) and checks that both modules' calls of one scope name were
-// counted in one place. Also uses the platform layer linked into this module.
+// context, loads the plug-in given as its argument, else ./plugin.so (dlopen: the test runs
+// where the build's executables run natively), and checks that both modules' calls of one
+// scope name were counted in one place. Also uses the platform layer linked into this module.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -19,7 +19,7 @@ static void Timed()
 int main(int argc, char** argv)
 {
     const bool kit = ProfilerKitInit(SProfilerInitParams());
-    void* plugin = argc > 1 ? dlopen(argv[1], RTLD_NOW) : nullptr;
+    void* plugin = dlopen(argc > 1 ? argv[1] : "./plugin.so", RTLD_NOW);
     auto run = plugin != nullptr
                    ? reinterpret_cast<void (*)(int)>(dlsym(plugin, "PackagePluginRun"))
                    : nullptr;
@@ -36,6 +36,7 @@ int main(int argc, char** argv)
     ProfilerKitShutdown();
     if (plugin != nullptr)
         dlclose(plugin);
-    std::puts(ok ? "package client: ok" : "package client: FAILED");
+    std::printf("package client: %s %s %d\n", ok ? "ok" : "FAILED", PROFILERCONTEXT_VERSION_STRING,
+                PROFILERCONTEXT_VERSION);
     return ok ? 0 : 1;
 }

@@ -167,13 +167,14 @@ static void SetDescription(uint32_t thread_id, const char* name)
     static const SetThreadDescriptionFunc s_SetThreadDescription = LookUpSetThreadDescription();
     if (s_SetThreadDescription == NULL)
         return;
-    int length = MultiByteToWideChar(CP_ACP, 0, name, -1, NULL, 0);
+    // Names are UTF-8, as the kit reads descriptions back; ill-formed bytes become U+FFFD.
+    int length = MultiByteToWideChar(CP_UTF8, 0, name, -1, NULL, 0);
     if (length <= 0)
         return;
     auto* wide = new (std::nothrow) wchar_t[static_cast<size_t>(length)];
     if (wide == nullptr)
         return;
-    MultiByteToWideChar(CP_ACP, 0, name, -1, wide, length);
+    MultiByteToWideChar(CP_UTF8, 0, name, -1, wide, length);
     HANDLE thread = OpenThread(THREAD_SET_LIMITED_INFORMATION, FALSE, thread_id);
     if (thread != NULL)
     {

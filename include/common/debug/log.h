@@ -91,12 +91,19 @@ typedef bool (*LogForwardFunc)(ELogSeverity severity, const char* channel, const
 // Installs the module's forwarding (null removes it); any thread may write meanwhile.
 void LogSetForward(LogForwardFunc forward);
 
-// A null channel or file is asserted on an initialised log and written as the empty text;
-// the uninitialised log does not read them.
+// A null format is asserted and written as the empty text. A null channel or file is
+// asserted on an initialised log and written as the empty text; the uninitialised log does
+// not read them.
 void LogWrite(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
               const char* format, ...) LOG_PRINTF_FORMAT(5, 6);
 void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uint32_t line,
                const char* format, va_list args);
+// A write from inside the log's output path (a callback or hook that writes, or a failed
+// check reported to the log) nests. At most 4 writes are in the path on one thread at
+// once: a fifth, nested in them, is dropped, so a callback that writes on every message
+// cannot recurse without end. The module's first drop is reported once on channel
+// "LOGGER", by the outermost write; this counts every drop.
+uint32_t LogDroppedNestedWrites();
 
 // Set-up and tear-down. None of these take a lock: no other thread may write to the log
 // while one of them runs.

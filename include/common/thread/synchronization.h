@@ -54,6 +54,8 @@ void ThreadLockWordRelease(int32_t* word);
 // could be allocated (the next access tries again).
 uintptr_t TlsGlobalGet(int32_t* guard, uint32_t* slot);
 void TlsGlobalSet(int32_t* guard, uint32_t* slot, uintptr_t value);
+// The value without allocating the slot: 0 while no thread has stored one.
+uintptr_t TlsGlobalPeek(const uint32_t* slot);
 
 // ---- sleep and yield ----
 

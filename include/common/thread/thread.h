@@ -40,6 +40,10 @@ TLS_GLOBAL_DECLARE(g_current_thread);
 #define THREAD_UNKNOWN_NAME "Unknown Thread (Function temporarily disabled for Win32)"
 
 ThreadImpl* ThreadGetCurrent();
+// The same without taking a thread-local slot: null while this module's thread layer has
+// stored no object for any thread. For code that only looks, such as a plug-in naming a
+// thread, so that loading and unloading it leaks no slot.
+ThreadImpl* ThreadPeekCurrent();
 // The calling thread's object's name, or the fallback text; never null.
 const char* ThreadGetCurrentName();
 // The same, as a second entry point for tables that need a distinct address.
@@ -94,7 +98,8 @@ void ThreadSetPriority(ThreadImpl* thread, EThreadPriority priority);
 EThreadPriority ThreadGetPriority(ThreadImpl* thread);
 // Has no effect: processor binding goes through ThreadSetAffinity.
 void ThreadSetProcessor(ThreadImpl* thread, int32_t processor);
-// Stores at most 127 characters of the name, then tells debuggers the whole name.
+// Stores at most 127 bytes of the name, cut between two UTF-8 characters, then tells
+// debuggers the whole name.
 void ThreadSetName(ThreadImpl* thread, const char* name);
 // Tells debuggers (and the OS's own thread name, where it keeps one) a thread's name.
 void ThreadAnnounceName(uint32_t thread_id, const char* name);

@@ -19,8 +19,8 @@ static std::string Head(const std::string& wordAndTag)
     return wordAndTag + std::string(25 - wordAndTag.size(), ' ');
 }
 
-// Each call as one text. On channel "SHUT" the callback shuts the log down, on "NEST" it
-// logs.
+// Each call as one text. On channels "SHUT" and "ASSERT" the callback shuts the log down,
+// on "NEST" it logs.
 static SLines s_Calls;
 static bool RecordCall(ELogSeverity severity, const char* channel, const char* file,
                        const char* text, bool passed, uint32_t line, uint32_t level, int64_t ms,
@@ -29,7 +29,7 @@ static bool RecordCall(ELogSeverity severity, const char* channel, const char* f
     s_Calls.push_back(std::to_string(severity) + ' ' + channel + ' ' + file + '(' +
                       std::to_string(line) + ") " + text + ' ' + std::to_string(passed) + ' ' +
                       std::to_string(level) + ' ' + std::to_string(ms));
-    if (std::string(channel) == "SHUT")
+    if (std::string(channel) == "SHUT" || std::string(channel) == "ASSERT")
         LogShutdown();
     if (std::string(channel) == "NEST")
         LogWrite(E_LOG_ERROR, "N", "f", 2, "from the callback");
@@ -83,7 +83,9 @@ protected:
 // Settings without a log, a second LogInit (continued past, it replaces the context), a
 // second LogShutdown and a shutdown from the callback or the output hook (which would free
 // the mutex that the writer holds) are reported and change nothing. LogInit installs its
-// assertion handler only where none is. Without a log, messages are plain after a notice.
+// assertion handler only where none is. Without a log, messages are plain after a notice; a
+// null format is asserted and written as empty. Refusals that the handler writes to the log
+// nest: the fifth write is dropped, counted and reported once.
 TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
 {
     EXPECT_EQ(AssertHandler, &LogDefaultAssertHandler);
@@ -95,9 +97,10 @@ TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
     testing::internal::CaptureStderr();
     LogWrite(E_LOG_WARNING, "PROFILE", "file.cpp", 10, "first %d", 1);
     LogWrite(E_LOG_VERBOSE, "ANY", "file.cpp", 12, "second");
+    LogWrite(E_LOG_VERBOSE, "ANY", "file.cpp", 13, nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Trying to write to an uninitialized log. Use LogInit() to get rid of this "
-              "message.\nfirst 1\nsecond\n");
+              "message.\nfirst 1\nsecond\n\n");
     Init();
     SLogContext* first = g_LogContext;
     Init();
@@ -118,9 +121,22 @@ TEST_F(LogTest, MisuseIsReportedAndChangesNothing)
     EXPECT_EQ(Take(), Head("ERROR:SHUT:") + "callback\n" + Head("ERROR:C:") + "hook\n");
     const std::string none = "context != 0 && \"LogInit has not been run!\"",
                       refused = "!writing && \"LogShutdown from inside the log's output path!\"";
-    EXPECT_EQ(asserts.Expressions(),
-              (SLines{none, none, "!LogInitialized() && \"LogInit has already been run!\"", none,
-                      refused, refused}));
+    EXPECT_EQ(
+        asserts.Expressions(),
+        (SLines{none, none, "format != 0 && \"A log message needs a format!\"",
+                "!LogInitialized() && \"LogInit has already been run!\"", none, refused, refused}));
+    LogSetOutputHook(&LogDefaultOutputHook, nullptr);
+    AssertHandler = [](const char* file, int line, const char* expression) {
+        return !LogDefaultAssertHandler(file, line, expression);
+    };
+    LogWrite(E_LOG_ERROR, "SHUT", "f", 3, "fatal");
+    LogWrite(E_LOG_ERROR, "SHUT", "f", 4, "fatal");
+    // Each write, its line and three refusals; the first drop reported after the first.
+    const std::string lines = Take(), drop = Head("ERROR:LOGGER:") +
+                                             "Dropped 1 log messages nested deeper than 4 writes\n";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 9);
+    EXPECT_EQ(lines.find(drop), lines.find("ERROR:SHUT:", 1) - drop.size());
+    EXPECT_EQ(LogDroppedNestedWrites(), 2u);
 }
 
 // The debugger's copy; severity word and channel tag (cut at 15), two blanks a level up to
@@ -223,7 +239,8 @@ TEST_F(LogTest, TextsEndingAtAGuardPageOrNullAreReadNoFurther)
 }
 
 // A name that cannot get its block is left empty; each allocation of a new entry failing
-// in turn leaves the table as it was; removal needs no memory; entries stay in byte order.
+// in turn leaves the table as it was; updating an entry and removal need no memory; entries
+// stay in byte order.
 TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
 {
     m_Counting.m_FailCountdown = 0;
@@ -232,7 +249,7 @@ TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
     for (const char* channel : {"C", "E", "A", "G", "B"})
     {
         const uint32_t size = table.Size(); // the array grows for the first and the fifth
-        for (int failing = 0; failing < (size == 0 || size == 4 ? 3 : 2); ++failing)
+        for (int failing = 0; failing < (size == 0 || size == 4 ? 2 : 1); ++failing)
         {
             const int live = m_Counting.Live();
             m_Counting.m_FailCountdown = failing;
@@ -240,6 +257,8 @@ TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
             EXPECT_EQ(table.Size(), size);
             EXPECT_EQ(m_Counting.Live(), live);
         }
+        LogSetChannelSeverity(channel, E_LOG_INFO);
+        m_Counting.m_FailCountdown = 0;
         LogSetChannelSeverity(channel, static_cast<ELogSeverity>(channel[0]));
     }
     m_Counting.m_FailCountdown = 0; // armed until an allocation is tried

@@ -101,8 +101,9 @@ TEST(ThreadAffinity, MasksAreClippedEmptyOnesAssertAndTheProcessMaskReachesEvery
     ThreadDestroy(existing);
 }
 
-// Many lifetimes from two threads at once. Created threads keep the first 127 characters
-// of their names and are in place when their own code runs. Foreign threads have no object
+// Many lifetimes from two threads at once. Created threads keep their names cut to 127
+// bytes, between two characters of "é" (1 to 4 digits first, so both cuts occur), and are
+// in place when their own code runs. Foreign threads have no object
 // and the fallback name until adopted, once: a second adoption asserts and changes nothing.
 // The sanitizers' leak checks see every object, handle and hand-over go.
 static const std::string s_Fallback = "Unknown Thread (Function temporarily disabled for Win32)";
@@ -114,8 +115,11 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
     const auto run = [](int creator) {
         for (int index = 0; index < 150; ++index)
         {
-            const std::string name = std::to_string(creator * 1000 + index) + std::string(130, 'n');
-            const std::string cut = name.substr(0, 127);
+            const std::string digits = std::to_string(creator * 1000 + index);
+            std::string name = digits;
+            while (name.size() < digits.size() + 130)
+                name += "\xC3\xA9";
+            const std::string cut = name.substr(0, 127 - (127 - digits.size()) % 2);
             std::function<void()> body = [&] { s_InPlace += InPlace(cut); };
             ThreadDestroy(Start(name.c_str(), &body));
             std::thread([&] {

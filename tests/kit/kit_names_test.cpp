@@ -1,0 +1,44 @@
+// Names in any bytes reach the trace as valid UTF-8: the OS's thread names (ill-formed,
+// cut by the kernel in a character, or longer than the OS or the kit keeps) and a scope
+// literal with raw bytes. The thread layer's own cut is the thread tests'. Portable.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "common/thread/thread.h"
+#include "kit/profilerkit.h"
+
+#if defined(_WIN32)
+constexpr size_t kOsNameBytes = 255; // the kit's buffer: descriptions may be longer
+#else
+constexpr size_t kOsNameBytes = 15; // what the kernel keeps
+#endif
+
+TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
+{
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    const std::string e = "\xC3\xA9", bad = "\xEF\xBF\xBD", raw = "Raw " + bad + e + bad;
+    std::string es; // 130 of "é"
+    while (es.size() < 260)
+        es += e;
+    // The name of a thread that only the OS names, and the name that the trace shows.
+    const std::pair<std::string, std::string> rows[] = {
+        {"\xFF\xFE\x80", bad + bad + bad},
+        {"abcdefghijklmn\xC3", "abcdefghijklmn" + bad}, // as the kernel cuts "é"
+        {es, es.substr(0, kOsNameBytes - 1)}};
+    for (const auto& row : rows)
+        std::thread([&] {
+            ThreadAnnounceName(ThreadGetCurrentId(), row.first.c_str());
+            PROFILE_SCOPE("Raw \xFF\xC3\xA9\xC3", 0);
+        }).join();
+    const std::string path = testing::TempDir() + "kit_names_trace.json";
+    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
+    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path)); // checks UTF-8
+    std::vector<std::string> names;
+    for (const auto& event : trace.at("traceEvents"))
+        names.push_back((event.at("ph") == "M" ? event.at("args") : event).at("name"));
+    EXPECT_EQ(names, (std::vector<std::string>{rows[0].second, rows[1].second, rows[2].second, raw,
+                                               raw, raw}));
+}
