@@ -40,7 +40,11 @@ for preset in "${presets[@]}"; do
         *) wine=() ;;
     esac
     if [ "${#wine[@]}" -gt 0 ]; then
-        mkdir -p "$prefix"
+        # A new prefix is made by wine itself, which alone knows its architecture.
+        if [ ! -f "$prefix/system.reg" ]; then
+            "${wine[@]}" wineboot </dev/null >/dev/null 2>&1 || true
+            WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w
+        fi
         WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p
         "${wine[@]}" wineboot </dev/null >/dev/null 2>&1 || true
     fi
