@@ -28,8 +28,11 @@ TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
         {"\xFF\xFE\x80", bad + bad + bad},
         {"abcdefghijklmn\xC3", "abcdefghijklmn" + bad}, // as the kernel cuts "é"
         {es, es.substr(0, kOsNameBytes - 1)},
-        {"\xED\xA0\x80", bad + bad + bad},            // an encoded surrogate
-        {"\xF4\x90\x80\x80", bad + bad + bad + bad}}; // past U+10FFFF
+#if !defined(_WIN32) // Windows turns the description into UTF-16 first, by rules of its own
+        {"\xED\xA0\x80", bad + bad + bad},           // an encoded surrogate
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // past U+10FFFF
+#endif
+    };
     for (const auto& row : rows)
         std::thread([&] {
             ThreadAnnounceName(ThreadGetCurrentId(), row.first.c_str());
