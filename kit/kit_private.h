@@ -15,6 +15,8 @@ void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope
 // The OS's name for the calling thread; false when the OS keeps none.
 bool ProfilerKitOsThreadName(char* buffer, size_t size);
 uint32_t ProfilerKitOsProcessId();
+// The file of the module that holds this code; false when the OS does not say.
+bool ProfilerKitOsModulePath(char* buffer, size_t size);
 
 // This module's log entry: the line goes to this module's log. The owner publishes it.
 void ProfilerKitModuleLogWrite(ELogSeverity severity, const char* channel, const char* file,
@@ -29,6 +31,18 @@ bool ProfilerKitOsReplaceFile(const char* from, const char* to);
 // True when the record carries a kit header of this kit's version. A header of another
 // version fails an assertion, once per module, and then reads as absent.
 bool ProfilerKitHeaderMatches(SProfilerContext* context);
+
+// Queues an event of a running capture on the calling thread (nothing when none runs);
+// texts are cut to the event's fields. May take m_BigLock to give the thread its id.
+void ProfilerKitPushEvent(EProfilerKitEvent kind, const char* name, const char* text, double value,
+                          int32_t severity);
+
+// The owner's side of the capture: the allocator and ring length from the set-up, a ring
+// for a thread record created while captures exist (called under m_BigLock), and the tap
+// that takes the owner's log lines into a capture.
+void ProfilerKitCaptureConfigure(SAllocator* allocator, uint32_t ringLength);
+void ProfilerKitCaptureThreadCreated(uint32_t index);
+void ProfilerKitCaptureLogTap(ELogSeverity severity, const char* channel, const char* text);
 
 // ---- snapshots for the report and the trace (owner side; they may allocate) ----
 

@@ -1,10 +1,13 @@
 // The kit's per-OS part on POSIX (ELF): the module's record array between the linker's
 // __start_/__stop_ symbols of its section, the kernel's name of the calling thread (15
-// characters), the process id and a file's atomic replacement by rename. Per-OS.
+// characters), the process id, the module's file (dladdr) and a file's atomic replacement by
+// rename. Per-OS.
+#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "kit/kit_private.h"
 
@@ -36,4 +39,15 @@ uint32_t ProfilerKitOsProcessId()
 bool ProfilerKitOsReplaceFile(const char* from, const char* to)
 {
     return std::rename(from, to) == 0;
+}
+
+bool ProfilerKitOsModulePath(char* buffer, size_t size)
+{
+    Dl_info info;
+    if (size == 0 || dladdr(reinterpret_cast<void*>(&ProfilerKitOsModulePath), &info) == 0 ||
+        info.dli_fname == nullptr)
+        return false;
+    std::strncpy(buffer, info.dli_fname, size - 1);
+    buffer[size - 1] = '\0';
+    return true;
 }

@@ -1,6 +1,7 @@
 // The kit's per-OS part on Windows (PE): the record array between the markers of the grouped
 // record sections, the calling thread's description (Windows 10 and later, looked up at run
-// time), the process id and a file's replacement (MoveFileEx: rename replaces none). Per-OS.
+// time), the process id, the module's file and a file's replacement (MoveFileEx: rename
+// replaces none). Per-OS.
 #include <cstring>
 #include <new>
 
@@ -70,4 +71,17 @@ uint32_t ProfilerKitOsProcessId()
 bool ProfilerKitOsReplaceFile(const char* from, const char* to)
 {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ProfilerKitOsModulePath(char* buffer, size_t size)
+{
+    HMODULE module = nullptr;
+    if (size == 0 || size > MAXDWORD ||
+        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&ProfilerKitOsModulePath), &module))
+        return false;
+    const DWORD length = GetModuleFileNameA(module, buffer, static_cast<DWORD>(size));
+    buffer[size - 1] = '\0';
+    return length != 0;
 }
