@@ -238,7 +238,9 @@ void PutCall(const SProfilerKitRingEntry& entry, uint32_t slot, uint32_t tid)
     p = PutWhere(p, start, tid);
     p = Put(p, ",\"dur\":");
     p = PutMicros(p, ToNs(entry.m_StartTicks + ticks) - start);
-    if (scope < s_Writer.m_Thresholds.size() && ticks >= s_Writer.m_Thresholds[scope])
+    // A threshold of 0 keeps every call in the flight recorder: no spike to mark.
+    if (scope < s_Writer.m_Thresholds.size() && s_Writer.m_Thresholds[scope] != 0 &&
+        ticks >= s_Writer.m_Thresholds[scope])
         p = Put(p, ",\"args\":{\"overThreshold\":true}");
     EndEvent(Put(p, "}"));
 }
@@ -342,7 +344,8 @@ void FinishDrops(SProfilerContext* context, SProfilerKitCapture& capture)
     for (int32_t t = 0; t < s_Writer.m_ThreadsNamed; ++t)
     {
         const SProfilerKitCaptureThread& slot = capture.m_Threads[t];
-        const uint64_t dropped = ProfilerKitLoad(slot.m_Dropped) - slot.m_DroppedAtStart;
+        const uint64_t dropped =
+            ProfilerKitLoad(slot.m_Dropped) - ProfilerKitLoad(slot.m_DroppedAtStart);
         if (dropped > s_Writer.m_DropsMarked[t])
             PutDropMark(now, static_cast<uint32_t>(t + context->m_FirstThreadID),
                         dropped - s_Writer.m_DropsMarked[t], "Dropped calls");
@@ -476,7 +479,8 @@ bool ProfilerKitCaptureStart(const char* path, const SProfilerKitCaptureParams* 
         {
             std::atomic_ref<uint64_t>(slot.m_Tail)
                 .store(ProfilerKitLoad(slot.m_Head), std::memory_order_release);
-            slot.m_DroppedAtStart = ProfilerKitLoad(slot.m_Dropped);
+            std::atomic_ref<uint64_t>(slot.m_DroppedAtStart)
+                .store(ProfilerKitLoad(slot.m_Dropped), std::memory_order_relaxed);
         }
         {
             CScopedMutexLock events(capture.m_EventLock);
@@ -548,7 +552,8 @@ bool ProfilerKitCaptureResult(SProfilerKitCaptureResult* result)
     result->m_Bytes = s_Writer.m_Bytes;
     result->m_DroppedCalls = 0;
     for (const SProfilerKitCaptureThread& slot : capture.m_Threads)
-        result->m_DroppedCalls += ProfilerKitLoad(slot.m_Dropped) - slot.m_DroppedAtStart;
+        result->m_DroppedCalls +=
+            ProfilerKitLoad(slot.m_Dropped) - ProfilerKitLoad(slot.m_DroppedAtStart);
     result->m_DroppedEvents = capture.m_EventDropped - capture.m_EventDroppedAtStart;
     result->m_WriterBusySeconds =
         static_cast<double>(s_Writer.m_BusyTicks) / static_cast<double>(GetCounterFrequency());

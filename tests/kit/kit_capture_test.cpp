@@ -82,6 +82,10 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
                 if (i % 100 == 0)
                     PROFILE_COUNTER("Capture::Counter", i + t);
             }
+            {
+                PROFILE_SCOPE("Capture::Slow", 1); // over its threshold
+                OsSleep(2);
+            }
             PROFILE_FRAME();
             logB(std::to_string(t).c_str());
             ids[t] = GetProfiler()->PeekThreadID();
@@ -106,7 +110,7 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
         if (ph == "X")
         {
             calls[tid].push_back(event);
-            EXPECT_EQ(event.contains("args"), name != "Capture::Inner") << name; // over 0 ms
+            EXPECT_EQ(event.contains("args"), name == "Capture::Slow") << name;
         }
         else if (ph == "M")
             names[tid] = event.at("args").at("name");
@@ -133,7 +137,7 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
         const uint32_t tid = ids[t];
         dropped += seen["Dropped calls"][tid];
         EXPECT_EQ(calls[tid].size() + seen["Dropped calls"][tid],
-                  uint64_t(kIterations) * kCallsPerIteration);
+                  uint64_t(kIterations) * kCallsPerIteration + 1);
         EXPECT_EQ(lines[tid], std::to_string(t));
         EXPECT_EQ(seen["Frame"][tid], 1u);
         EXPECT_EQ(seen["C" + std::to_string(kIterations - 100 + t)][tid], 1u);
@@ -155,6 +159,14 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
         }
     }
     EXPECT_EQ(result.m_DroppedCalls, dropped);
+    FILE* report = std::tmpfile();
+    ASSERT_TRUE(ProfilerKitReport(report));
+    std::string text(std::size_t(std::ftell(report)), '\0');
+    std::rewind(report);
+    text.resize(std::fread(text.data(), 1, text.size(), report));
+    std::fclose(report);
+    EXPECT_NE(text.find(" " + std::to_string(dropped) + " calls, 0 other events in all\n"),
+              std::string::npos);
     const uint32_t main = GetProfiler()->PeekThreadID();
     EXPECT_TRUE(seen["Module loaded A"][main] == 1 && seen["Module loaded B"][main] == 1 &&
                 seen["Module unloaded A"][main] == 1 && seen["Module unloaded B"].empty());
