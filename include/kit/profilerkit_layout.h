@@ -158,6 +158,9 @@ static_assert(offsetof(SProfilerKitHeader, m_Version) == 4, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_LogWrite) == 24, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_FramesBegun) == 32, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_Frames) == 64, "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_Capture) == 16448, "kit header moved");
+static_assert(sizeof(SProfilerKitRingEntry) == 16 && sizeof(SProfilerKitCaptureThread) == 64,
+              "capture ring entries and per-thread slots");
 static_assert(sizeof(SProfilerKitHeader) <= sizeof(SProfilerContext::m_OpaqueBlock),
               "the kit header fits the opaque block");
 // 64-bit fields must be readable without tearing in 32-bit builds too.
