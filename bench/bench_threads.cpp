@@ -1,8 +1,11 @@
 // The per-call costs of profiled code: a registered thread's lookup through the service
 // table against a peer's exported thread_local and a raw thread_local, the kit's cached
-// record, and a timed scope against the two counter reads it needs.
+// record, a timed scope against the two counter reads it needs, the same scope in inline
+// and template code, and scopes with run-time names.
 #include <time.h>
 #include <x86intrin.h>
+
+#include <string>
 
 #include "bench_support.h"
 #include "common/time/counter.h"
@@ -114,6 +117,55 @@ void BM_TimedScopeRecursive(benchmark::State& state)
     }
 }
 
+// The same scope where templates and inline functions hold it: the same site state and path.
+inline void InlineScope()
+{
+    PROFILE_SCOPE("Bench::Inline", 1000);
+    benchmark::ClobberMemory();
+}
+
+template <typename T> void TemplateScope()
+{
+    PROFILE_SCOPE("Bench::Template", 1000);
+    benchmark::ClobberMemory();
+}
+
+void BM_TimedScopeInline(benchmark::State& state)
+{
+    for (auto _ : state)
+        InlineScope();
+}
+
+void BM_TimedScopeTemplate(benchmark::State& state)
+{
+    for (auto _ : state)
+        TemplateScope<int>();
+}
+
+// A run-time name: a string comparison per call while the site meets the same text, a lock
+// and a hash lookup in the owner's table when the text changes at every call.
+void BM_TimedScopeDynamic(benchmark::State& state)
+{
+    const std::string name = "Bench::Asset/characters/hero_17.mesh";
+    for (auto _ : state)
+    {
+        PROFILE_SCOPE_DYNAMIC(name.c_str(), 1000);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_TimedScopeDynamicAlternating(benchmark::State& state)
+{
+    const std::string names[] = {"Bench::Job/decode", "Bench::Job/mix", "Bench::Job/stream",
+                                 "Bench::Job/resample"};
+    size_t next = 0;
+    for (auto _ : state)
+    {
+        PROFILE_SCOPE_DYNAMIC(names[next++ & 3].c_str(), 1000);
+        benchmark::ClobberMemory();
+    }
+}
+
 // The counters the OS offers for the POSIX counter, one read each.
 template <clockid_t Clock> void BM_ClockRead(benchmark::State& state)
 {
@@ -143,6 +195,10 @@ BENCHMARK(BM_TwoCounterReads);
 BENCHMARK(BM_TimedScopeUnderThreshold);
 BENCHMARK(BM_TimedScopeOverThreshold);
 BENCHMARK(BM_TimedScopeRecursive);
+BENCHMARK(BM_TimedScopeInline);
+BENCHMARK(BM_TimedScopeTemplate);
+BENCHMARK(BM_TimedScopeDynamic);
+BENCHMARK(BM_TimedScopeDynamicAlternating);
 BENCHMARK(BM_ClockRead<CLOCK_MONOTONIC>);
 BENCHMARK(BM_ClockRead<CLOCK_MONOTONIC_RAW>);
 BENCHMARK(BM_ClockRead<CLOCK_BOOTTIME>);

@@ -41,6 +41,8 @@ ROWS = [
     ("Thread lookup", "kit's cached record / raw thread_local", "BM_KitCachedThreadRecord", "BM_RawThreadLocal", "time", 1.5),
     ("Timed scope", "scope under threshold / two counter reads", "BM_TimedScopeUnderThreshold", "BM_TwoCounterReads", "time", 1.5),
     ("Timed scope", "scope over threshold (ring write) / two counter reads", "BM_TimedScopeOverThreshold", "BM_TwoCounterReads", "time", 1.5),
+    ("Timed scope", "scope in an inline function / plain scope", "BM_TimedScopeInline", "BM_TimedScopeUnderThreshold", "time", 1.1),
+    ("Timed scope", "scope in a function template / plain scope", "BM_TimedScopeTemplate", "BM_TimedScopeUnderThreshold", "time", 1.1),
     ("Locks", "spinlock / std::mutex, uncontended", "BM_LockPair<SSpinlock>/real_time/threads:1", "BM_LockPair<std::mutex>/real_time/threads:1", "time", 0.6),
     ("Locks", "spinlock / std::mutex, two threads (throughput)", "BM_LockPair<SSpinlock>/real_time/threads:2", "BM_LockPair<std::mutex>/real_time/threads:2", "rate", 1.0),
     ("Locks", "ThreadMutex / std::recursive_mutex, uncontended", "BM_LockPair<SMutex>/real_time/threads:1", "BM_LockPair<std::recursive_mutex>/real_time/threads:1", "time", 1.1),
@@ -56,6 +58,8 @@ ROWS = [
     ("Log", "log / fprintf+fflush floor, one thread (time per line)", "BM_Log/real_time/threads:1", "BM_FprintfFflush/real_time/threads:1", "time", 1.15),
 ]
 ABSOLUTE = ["BM_TwoCounterReads", "BM_TimedScopeUnderThreshold", "BM_TimedScopeOverThreshold",
+            "BM_TimedScopeInline", "BM_TimedScopeTemplate", "BM_TimedScopeDynamic",
+            "BM_TimedScopeDynamicAlternating",
             "BM_ClockRead<CLOCK_MONOTONIC>", "BM_ClockRead<CLOCK_MONOTONIC_RAW>",
             "BM_ClockRead<CLOCK_BOOTTIME>", "BM_TimeStampCounterRead",
             "BM_RegisterScope4096Names", "BM_ModuleLoadUnload1000"]

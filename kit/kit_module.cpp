@@ -1,8 +1,9 @@
-// The kit's part in every module that uses the scope macro: the module's registration at
-// load and withdrawal at unload, the slow paths of a call site and of a thread, the
-// recording of one call (also into a running capture), frame marks, counters, and the
-// forwarding of this module's log lines to the owner's log. The macro references this unit, so the
-// linker pulls it (and with it the registrar) into each such module. Portable.
+// The kit's part in every module that uses the scope macros: the module's registration at
+// load and its withdrawal (with its call sites' names) at unload, the slow paths of a call
+// site and of a thread, the recording of one call (also into a running capture), frame
+// marks, counters, and the forwarding of this module's log lines to the owner's log. The
+// macro references this unit, so the linker pulls it (and with it the registrar) into each
+// such module. Portable.
 #include <atomic>
 #include <cinttypes>
 #include <cstdarg>
@@ -67,12 +68,10 @@ SProfilerKitCapture* RunningCapture(SProfilerContext* context)
                : nullptr;
 }
 
-void PushModuleEvent(EProfilerKitEvent kind)
+void PushModuleEvent(EProfilerKitEvent kind, const char* file)
 {
-    char path[PROFILER_KIT_EVENT_TEXT];
     if (RunningCapture(Context()) != nullptr && ProfilerKitHeaderMatches(Context()))
-        ProfilerKitPushEvent(kind, "", ProfilerKitOsModulePath(path, sizeof(path)) ? path : "", 0,
-                             0);
+        ProfilerKitPushEvent(kind, "", file, 0, 0);
 }
 
 void CopyText(char* to, size_t size, const char* from)
@@ -119,35 +118,86 @@ void CaptureCall(SProfilerKitCapture& capture, SProfilerKitCaptureThread& slot, 
     std::atomic_ref<uint64_t>(slot.m_Head).store(at, std::memory_order_release);
 }
 
-// Registers the module's records when it loads and withdraws them when it unloads. A
-// module that meets another kit version at load stays out of the context.
+// This module's call sites that registered a name, newest first; guarded by m_BigLock.
+SProfilerKitSite* s_Sites = nullptr;
+
+// Warns once per process (the count lives in the shared header) and counts the module.
+void LeaveOut(SProfilerKitHeader* header)
+{
+    if (std::atomic_ref<uint32_t>(header->m_ModulesLeftOut).fetch_add(1) == 0)
+        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
+                 "The profiler's module table is full (%d modules): further modules are left "
+                 "out of it, and the report counts them. Their scopes are still timed.",
+                 static_cast<int>(PROFILER_MAX_MODULES));
+}
+
+// Enters m_BigLock when the context has one (it is recursive); before the set-up the table
+// is only touched by loads, which then come from one thread.
+struct CProfilerKitLock
+{
+    CProfilerKitLock()
+        : m_Lock(
+              std::atomic_ref<ThreadMutex*>(Context()->m_BigLock).load(std::memory_order_acquire))
+    {
+        if (m_Lock != nullptr)
+            ThreadMutexLock(m_Lock);
+    }
+    ~CProfilerKitLock()
+    {
+        if (m_Lock != nullptr)
+            ThreadMutexUnlock(m_Lock);
+    }
+    CProfilerKitLock(const CProfilerKitLock&) = delete;
+    CProfilerKitLock& operator=(const CProfilerKitLock&) = delete;
+    ThreadMutex* const m_Lock;
+};
+
+// The module's entry in the library's module table, made when the module loads and withdrawn
+// when it unloads, together with every name that its call sites registered. The entry is
+// an empty array that stands for the module (the library knows a module by its begin
+// address; the begin record, never walked, carries the module's file name for the report):
+// call sites register at their first run instead, since no compiler places the statics of
+// inline functions and templates into a section reliably. The file name is looked up here,
+// where the loader's lock is held anyway: a report that asked the OS under m_BigLock would
+// wait for that lock while a loading module's registrar waits for m_BigLock. A module that meets
+// another kit version at load stays out of the context; one that finds the table full
+// stays out of the table only.
 struct CProfilerKitModule
 {
     CProfilerKitModule()
     {
-        ProfilerKitModuleRecords(&m_Begin, &m_End);
-        SProfilerKitHeader* header = ProfilerKitHeader(Context());
+        SProfilerContext* context = Context();
+        SProfilerKitHeader* header = ProfilerKitHeader(context);
+        if (!ProfilerKitOsModuleName(this, m_File, sizeof(m_File)))
+            std::snprintf(m_File, sizeof(m_File), "?");
         if (ProfilerKitLoad(header->m_Magic) == PROFILER_KIT_MAGIC &&
-            !ProfilerKitHeaderMatches(Context()))
+            !ProfilerKitHeaderMatches(context))
             return;
         LogSetForward(&ForwardLog);
-        PushModuleEvent(E_PROFILER_KIT_EVENT_MODULE_LOAD);
-        m_Registered = m_Begin != m_End;
+        PushModuleEvent(E_PROFILER_KIT_EVENT_MODULE_LOAD, m_File);
+        CProfilerKitLock hold;
+        m_Registered = context->m_ProfilerNumLoadedModules < PROFILER_MAX_MODULES;
         if (m_Registered)
-            Context()->RegisterModule(m_Begin, m_End);
-        for (SProfilerStaticScope* record = m_Begin; m_Registered && record < m_End; ++record)
-            ProfilerKitCheckThreshold(*record);
+            context->RegisterModule(&m_Anchor, &m_Anchor);
+        else
+            LeaveOut(header);
     }
     ~CProfilerKitModule()
     {
         LogSetForward(nullptr);
-        PushModuleEvent(E_PROFILER_KIT_EVENT_MODULE_UNLOAD);
+        PushModuleEvent(E_PROFILER_KIT_EVENT_MODULE_UNLOAD, m_File);
+        SProfilerContext* context = Context();
+        CProfilerKitLock hold;
+        if (hold.m_Lock != nullptr && !s_Refused.load())
+            for (SProfilerKitSite* site = s_Sites; site != nullptr; site = site->m_Next)
+                ProfilerKitHeader(context)->m_ReleaseName(site->m_Name);
+        s_Sites = nullptr;
         if (m_Registered)
-            Context()->UnregisterModule(m_Begin);
+            context->UnregisterModule(&m_Anchor);
     }
 
-    SProfilerStaticScope* m_Begin = nullptr;
-    SProfilerStaticScope* m_End = nullptr;
+    char m_File[256] = {};
+    SProfilerStaticScope m_Anchor = {-1, 0.0f, m_File};
     bool m_Registered = false;
 } s_Module;
 
@@ -158,10 +208,13 @@ bool ProfilerKitHeaderMatches(SProfilerContext* context)
     SProfilerKitHeader* header = ProfilerKitHeader(context);
     if (ProfilerKitLoad(header->m_Magic) != PROFILER_KIT_MAGIC)
         return false;
-    // Refused for good once seen: the module's call sites already hold indices and records.
+    // Refused for good once seen: the module's call sites may hold indices already.
     const uint32_t version = ProfilerKitLoad(header->m_Version);
     if (version != PROFILER_KIT_VERSION && !s_Refused.exchange(true))
-        PLATFORM_ASSERT(version == PROFILER_KIT_VERSION && "the owner's kit has another version");
+        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
+                 "This module's profiler kit has version %u, the owner's %u: the module "
+                 "times nothing.",
+                 static_cast<unsigned>(PROFILER_KIT_VERSION), static_cast<unsigned>(version));
     return !s_Refused.load();
 }
 
@@ -171,56 +224,45 @@ void ProfilerKitModuleLogWrite(ELogSeverity severity, const char* channel, const
     LogWrite(severity, channel, file, line, "%s", text);
 }
 
-int32_t ProfilerKitRegisterScope(SProfilerStaticScope* record)
+int32_t ProfilerKitRegisterScope(SProfilerKitSite* site, const char* name, float thresholdMs)
 {
     SProfilerContext* context = Context();
-    if (s_Refused.load(std::memory_order_relaxed))
-        return PROFILER_SCOPE_NOT_READY;
-    // A full table would take the lock at every call; names that fit were registered with
-    // the module, and the warning was written then.
-    if (Ready(context) &&
-        std::atomic_ref<int32_t>(context->m_NumScopes).load(std::memory_order_acquire) >=
-            context->m_NumScopeEntries)
+    if (std::atomic_ref<int32_t>(site->m_Index).load(std::memory_order_relaxed) ==
+        PROFILER_KIT_SITE_REFUSED)
+        return PROFILER_SCOPE_TABLE_FULL; // the table never shrinks: no lock for this site
+    CProfilerKitLock hold;
+    if (hold.m_Lock == nullptr || !ProfilerKitHeaderMatches(context))
+        return PROFILER_SCOPE_NOT_READY; // tried again at the next call
+    if (site->m_Index >= 0)
+        return site->m_Index; // another thread registered the site meanwhile
+    const SProfilerKitName* owned =
+        ProfilerKitHeader(context)->m_AcquireName(name, thresholdMs, E_PROFILER_KIT_NAME_STATIC);
+    if (owned == nullptr)
+    {
+        std::atomic_ref<int32_t>(site->m_Index).store(PROFILER_KIT_SITE_REFUSED);
         return PROFILER_SCOPE_TABLE_FULL;
-    const int32_t index =
-        context->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
-    ProfilerKitCheckThreshold(*record);
-    return index;
+    }
+    site->m_Name = owned;
+    site->m_Next = s_Sites;
+    s_Sites = site;
+    std::atomic_ref<int32_t>(site->m_Index).store(owned->m_Index, std::memory_order_release);
+    return owned->m_Index;
 }
 
-void ProfilerKitCheckThreshold(const SProfilerStaticScope& record)
+int32_t ProfilerKitRegisterDynamic(SProfilerKitDynamicSite* site, const char* name,
+                                   float thresholdMs)
 {
+    PLATFORM_ASSERT(name != 0 && "PROFILE_SCOPE_DYNAMIC with a null name");
     SProfilerContext* context = Context();
-    const int32_t index = std::atomic_ref<int32_t>(const_cast<int32_t&>(record.m_Index))
-                              .load(std::memory_order_acquire);
-    ThreadMutex* lock =
-        std::atomic_ref<ThreadMutex*>(context->m_BigLock).load(std::memory_order_acquire);
-    const uint64_t frequency = GetCounterFrequency();
-    const double wholeMs = static_cast<double>(static_cast<int64_t>(record.m_ThresholdMs));
-    if (index < 0 || lock == nullptr ||
-        !(wholeMs * static_cast<double>(frequency) / 1000.0 > static_cast<double>(UINT32_MAX)))
-        return;
-    // The descriptor holds the low 32 bits of the library's conversion; it is saturated
-    // only while it holds this record's wrapped value, since another call site with the
-    // same name may have registered a threshold of its own first.
-    const uint32_t wrapped =
-        wholeMs < 9.0e15
-            ? static_cast<uint32_t>(static_cast<uint64_t>(
-                  static_cast<double>(static_cast<uint64_t>(wholeMs) * frequency) / 1000.0))
-            : 0;
-    CScopedMutexLock hold(lock);
-    SProfilerScope& scope = context->m_Scopes[index];
-    if (scope.m_ThresholdTicks != wrapped || wrapped == UINT32_MAX)
-        return;
-    std::atomic_ref<uint32_t>(scope.m_ThresholdTicks).store(UINT32_MAX, std::memory_order_relaxed);
-    uint32_t& warned = ProfilerKitHeader(context)->m_Warned;
-    if ((std::atomic_ref<uint32_t>(warned).fetch_or(PROFILER_KIT_WARNED_THRESHOLD) &
-         PROFILER_KIT_WARNED_THRESHOLD) == 0)
-        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
-                 "The threshold of %" PRId64 " ms of scope \"%s\" is beyond the %" PRIu64
-                 " ms that a scope's tick field holds; such thresholds are saturated there",
-                 static_cast<int64_t>(wholeMs), record.m_Name,
-                 static_cast<uint64_t>(UINT32_MAX) * 1000 / frequency);
+    CProfilerKitLock hold;
+    if (name == nullptr || hold.m_Lock == nullptr || !ProfilerKitHeaderMatches(context))
+        return PROFILER_SCOPE_NOT_READY;
+    const SProfilerKitName* owned =
+        ProfilerKitHeader(context)->m_AcquireName(name, thresholdMs, E_PROFILER_KIT_NAME_DYNAMIC);
+    if (owned == nullptr)
+        return PROFILER_SCOPE_TABLE_FULL;
+    site->m_Last.store(owned, std::memory_order_release);
+    return owned->m_Index;
 }
 
 SProfilerThread* ProfilerKitAttachThread()

@@ -1,12 +1,19 @@
 // The owning client's side of the kit: the set-up of the shared record from
 // SProfilerInitParams, its tear-down, the thread-name service that names threads by what
-// this module's thread layer or the OS knows of them, and the capture that PROFILER_CAPTURE
-// starts. Portable.
+// this module's thread layer or the OS knows of them, the name service that keeps the
+// owner's copy of every scope name any module registers, and the capture that
+// PROFILER_CAPTURE starts. Portable.
+#include <algorithm>
 #include <atomic>
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
+#include <vector>
 
 #include "common/debug/assert.h"
+#include "common/debug/log.h"
+#include "common/hash/hash.h"
 #include "common/thread/mutex.h"
 #include "common/thread/thread.h"
 #include "kit/kit_private.h"
@@ -61,10 +68,124 @@ void KitOnThreadCreated(uint32_t threadId, const char* name)
         s_Owner.m_OnThreadCreated(threadId, name);
 }
 
+// ---- the name service, all under m_BigLock ----
+
+// What the owner knows of one scope index: its texts in the order they came (several when
+// texts share a hash), the static call sites of loaded modules that use it, and whether a
+// run-time name uses it (those have no module to unload).
+struct SIndexNames
+{
+    std::vector<const SProfilerKitName*> m_Texts;
+    int32_t m_LiveSites = 0;
+    bool m_Dynamic = false;
+};
+struct SNameTable
+{
+    std::unordered_map<uint32_t, SProfilerKitName*> m_ByHash;
+    std::vector<SIndexNames> m_ByIndex;
+};
+// Made once and never destroyed: the library's descriptors and the call sites of every
+// module point at these texts for the life of the process, also while modules run their
+// static destructors at exit.
+SNameTable& Names()
+{
+    static SNameTable* const s_Names = new SNameTable();
+    return *s_Names;
+}
+
+// The kit's own conversion of a new descriptor's threshold: the library keeps whole
+// milliseconds only, so the kit stores the exact tick count. A threshold beyond the 32-bit
+// field is saturated there, with one warning per process, rather than timed against a
+// wrapped value.
+uint32_t ThresholdTicks(const char* text, float thresholdMs)
+{
+    const uint64_t frequency = GetCounterFrequency();
+    const double ticks = static_cast<double>(thresholdMs) * static_cast<double>(frequency) / 1000.0;
+    if (!(ticks > 0.0))
+        return 0; // negative or NaN
+    if (ticks < 4294967295.0)
+        return static_cast<uint32_t>(ticks);
+    uint32_t& warned = ProfilerKitHeader(GetProfiler())->m_Warned;
+    if ((std::atomic_ref<uint32_t>(warned).fetch_or(PROFILER_KIT_WARNED_THRESHOLD) &
+         PROFILER_KIT_WARNED_THRESHOLD) == 0)
+        LogWrite(E_LOG_WARNING, "PROFILE", __FILE__, __LINE__,
+                 "The threshold of %.3f ms of scope \"%s\" is beyond the %" PRIu64
+                 " ms that a scope's tick field holds; such thresholds are saturated there",
+                 static_cast<double>(thresholdMs), text,
+                 static_cast<uint64_t>(UINT32_MAX) * 1000 / frequency);
+    return UINT32_MAX;
+}
+
+const SProfilerKitName* AcquireName(const char* text, float thresholdMs, EProfilerKitNameUse use)
+{
+    PLATFORM_ASSERT(text != 0 && "a scope name is null");
+    if (text == nullptr)
+        return nullptr;
+    SNameTable& names = Names();
+    const uint32_t hash = HashString(text);
+    const auto found = names.m_ByHash.find(hash);
+    SProfilerKitName* const head = found != names.m_ByHash.end() ? found->second : nullptr;
+    SProfilerKitName* name = head;
+    while (name != nullptr && std::strcmp(name->m_Text, text) != 0)
+        name = name->m_Next;
+    if (name == nullptr)
+    {
+        // A text not seen before: the library finds its hash's index or makes a descriptor.
+        SProfilerContext* context = GetProfiler();
+        const size_t length = std::strlen(text);
+        char* copy = new char[length + 1];
+        std::memcpy(copy, text, length + 1);
+        const int32_t before = context->m_NumScopes;
+        int32_t slot = -1;
+        const int32_t index = context->RegisterScope(&slot, copy, thresholdMs);
+        if (index < 0)
+        {
+            delete[] copy;
+            return nullptr;
+        }
+        if (context->m_NumScopes > before)
+            context->m_Scopes[index].m_ThresholdTicks = ThresholdTicks(copy, thresholdMs);
+        name = new SProfilerKitName{copy, hash, index, head};
+        names.m_ByHash[hash] = name; // only texts that got an index stay
+        if (names.m_ByIndex.size() <= static_cast<size_t>(index))
+            names.m_ByIndex.resize(static_cast<size_t>(index) + 1);
+        names.m_ByIndex[static_cast<size_t>(index)].m_Texts.push_back(name);
+    }
+    SIndexNames& entry = names.m_ByIndex[static_cast<size_t>(name->m_Index)];
+    if (use == E_PROFILER_KIT_NAME_STATIC)
+        ++entry.m_LiveSites;
+    else
+        entry.m_Dynamic = true;
+    return name;
+}
+
+void ReleaseName(const SProfilerKitName* name)
+{
+    --Names().m_ByIndex[static_cast<size_t>(name->m_Index)].m_LiveSites;
+}
+
+bool ScopeText(int32_t index, ProfilerKitAppendFunc append, void* user)
+{
+    const SNameTable& names = Names();
+    if (index < 0 || static_cast<size_t>(index) >= names.m_ByIndex.size() ||
+        names.m_ByIndex[static_cast<size_t>(index)].m_Texts.empty())
+        return false;
+    const SIndexNames& entry = names.m_ByIndex[static_cast<size_t>(index)];
+    const char* separator = "";
+    for (const SProfilerKitName* name : entry.m_Texts)
+    {
+        append(separator, user);
+        append(name->m_Text, user);
+        separator = " | ";
+    }
+    if (entry.m_LiveSites == 0 && !entry.m_Dynamic)
+        append(" (unloaded)", user);
+    return true;
+}
+
 bool RegisterRecord(SProfilerStaticScope* record, uint32_t /*userValue*/)
 {
     GetProfiler()->RegisterScope(&record->m_Index, record->m_Name, record->m_ThresholdMs);
-    ProfilerKitCheckThreshold(*record);
     return true; // a full table does not stop the walk
 }
 
@@ -143,9 +264,15 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
     std::atomic_ref<uint32_t>(header->m_Version).store(PROFILER_KIT_VERSION);
     std::atomic_ref<uint32_t>(header->m_Magic).store(PROFILER_KIT_MAGIC);
     std::atomic_ref<ProfilerKitLogFunc>(header->m_LogWrite).store(&ProfilerKitModuleLogWrite);
+    header->m_AcquireName = &AcquireName;
+    header->m_ReleaseName = &ReleaseName;
+    header->m_ScopeText = &ScopeText;
 
-    // Last: a non-null lock tells every module that the fields above are complete.
+    // Last: a non-null lock tells every module that the fields above are complete. Records
+    // that modules handed to the library themselves register now; kit modules' arrays are
+    // empty, their call sites register at their first run.
     std::atomic_ref<ThreadMutex*>(context->m_BigLock).store(mutex, std::memory_order_release);
+    CScopedMutexLock hold(mutex);
     context->ForEachModuleScope(&RegisterRecord, 0);
     // A capture with no change to the code: its failure is reported, the set-up stands.
     const char* capture = std::getenv("PROFILER_CAPTURE");
@@ -176,4 +303,29 @@ void ProfilerKitShutdown()
         context->m_OnThreadCreated = s_Owner.m_PreviousOnThreadCreated;
     }
     s_Owner.m_Active = false;
+}
+
+bool ProfilerKitScopeText(SProfilerContext* context, int32_t index, std::string* text)
+{
+    text->clear();
+    ProfilerKitScopeTextFunc scopeText = ProfilerKitHeader(context)->m_ScopeText;
+    return scopeText != nullptr && scopeText(
+                                       index,
+                                       [](const char* piece, void* user) {
+                                           static_cast<std::string*>(user)->append(piece);
+                                       },
+                                       text);
+}
+
+bool ProfilerKitScopeName(int32_t index, char* buffer, size_t size)
+{
+    SProfilerKitSnapshot snapshot;
+    if (buffer == nullptr || size == 0 || index < 0 || !ProfilerKitTakeSnapshot(&snapshot) ||
+        static_cast<size_t>(index) >= snapshot.m_Scopes.size())
+        return false;
+    const std::string& name = snapshot.m_Scopes[static_cast<size_t>(index)].m_Name;
+    const size_t copied = std::min(name.size(), size - 1);
+    std::memcpy(buffer, name.data(), copied);
+    buffer[copied] = '\0';
+    return true;
 }

@@ -10,26 +10,21 @@
 
 #include "kit/profilerkit_layout.h"
 
-// This module's record array, empty when the module has none.
-void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope** end);
+// The file name of the module that holds the address; false when the OS cannot tell.
+bool ProfilerKitOsModuleName(const void* address, char* buffer, size_t size);
 // The OS's name for the calling thread; false when the OS keeps none.
 bool ProfilerKitOsThreadName(char* buffer, size_t size);
 uint32_t ProfilerKitOsProcessId();
-// The file of the module that holds this code; false when the OS does not say.
-bool ProfilerKitOsModulePath(char* buffer, size_t size);
 
 // This module's log entry: the line goes to this module's log. The owner publishes it.
 void ProfilerKitModuleLogWrite(ELogSeverity severity, const char* channel, const char* file,
                                uint32_t line, const char* text);
 
-// Saturates the descriptor's tick threshold of a registered record whose threshold the
-// 32-bit field cannot hold, with one warning per process.
-void ProfilerKitCheckThreshold(const SProfilerStaticScope& record);
 // Moves the file at from to the path to, replacing a file there; false on failure.
 bool ProfilerKitOsReplaceFile(const char* from, const char* to);
 
 // True when the record carries a kit header of this kit's version. A header of another
-// version fails an assertion, once per module, and then reads as absent.
+// version writes one warning per module, and then reads as absent.
 bool ProfilerKitHeaderMatches(SProfilerContext* context);
 
 // Queues an event of a running capture on the calling thread (nothing when none runs);
@@ -48,7 +43,7 @@ void ProfilerKitCaptureLogTap(ELogSeverity severity, const char* channel, const 
 
 struct SProfilerKitScopeCopy
 {
-    std::string m_Name; // "(unloaded)" when the descriptor has none
+    std::string m_Name; // the owner's texts, else the descriptor's, else "(unloaded)"
     uint32_t m_NameHash;
     uint32_t m_ThresholdTicks;
 };
@@ -57,11 +52,15 @@ struct SProfilerKitSnapshot
 {
     std::vector<SProfilerKitScopeCopy> m_Scopes;
     const SProfilerKitHeader* m_Header;
+    std::vector<std::string> m_Modules; // each registered module's file name
     int32_t m_NumThreads;
     uint64_t m_UnattachedThreads;
     uint64_t m_UnattachedCalls;
 };
 
+// The scope's display name from the owner's name service (ProfilerKitScopeName); false when
+// the owner knows no text for it. Call with m_BigLock held.
+bool ProfilerKitScopeText(SProfilerContext* context, int32_t index, std::string* text);
 // Copies the scope table under m_BigLock; false when the context is not set up by a kit of
 // this version.
 bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot);

@@ -23,11 +23,28 @@ bool ProfilerKitTakeSnapshot(SProfilerKitSnapshot* snapshot)
     const int32_t count =
         std::atomic_ref<int32_t>(context->m_NumScopes).load(std::memory_order_acquire);
     snapshot->m_Scopes.clear();
+    std::string name;
     for (int32_t i = 0; i < count; ++i)
     {
+        // The owner's copies outlive their modules; a descriptor that another client
+        // registered directly keeps only the library's pointer.
         const SProfilerScope& scope = context->m_Scopes[i];
-        snapshot->m_Scopes.push_back({scope.m_Name != nullptr ? scope.m_Name : "(unloaded)",
-                                      scope.m_NameHash, scope.m_ThresholdTicks});
+        if (!ProfilerKitScopeText(context, i, &name))
+            name = scope.m_Name != nullptr ? scope.m_Name : "(unloaded)";
+        snapshot->m_Scopes.push_back({name, scope.m_NameHash, scope.m_ThresholdTicks});
+    }
+    // The module table changes under m_BigLock when kit modules load and unload.
+    snapshot->m_Modules.clear();
+    // A kit module's entry is an empty array whose begin record carries the module's file
+    // name; another client's entry is its array of records.
+    for (int32_t m = 0; m < context->m_ProfilerNumLoadedModules; ++m)
+    {
+        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
+        snapshot->m_Modules.push_back(module.m_Begin != module.m_End
+                                          ? std::to_string(module.m_End - module.m_Begin) +
+                                                " records registered by another client"
+                                      : module.m_Begin->m_Name != nullptr ? module.m_Begin->m_Name
+                                                                          : "?");
     }
     const SProfilerKitHeader* header = ProfilerKitHeader(context);
     snapshot->m_Header = header;
@@ -111,16 +128,6 @@ struct STiming
     uint64_t m_OverThreshold;
 };
 
-// Records of a module up to its end or its first null name, as the library walks them.
-int32_t CountRecords(const SProfilerModule& module)
-{
-    int32_t count = 0;
-    for (const SProfilerStaticScope* record = module.m_Begin;
-         record < module.m_End && record->m_Name != nullptr; ++record)
-        ++count;
-    return count;
-}
-
 } // namespace
 
 bool ProfilerKitReport(FILE* stream)
@@ -143,15 +150,14 @@ bool ProfilerKitReport(FILE* stream)
                  "Not recorded: %" PRIu64 " threads without a thread record, %" PRIu64 " calls\n",
                  snapshot.m_UnattachedThreads, snapshot.m_UnattachedCalls);
 
-    const int32_t modules = context->m_ProfilerNumLoadedModules;
-    std::fprintf(stream, "\nModules: %d\n    #  records  first scope\n", static_cast<int>(modules));
-    for (int32_t m = 0; m < modules; ++m)
-    {
-        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
-        const int32_t records = CountRecords(module);
-        std::fprintf(stream, "%5d  %7d  %s\n", static_cast<int>(m), static_cast<int>(records),
-                     records > 0 ? module.m_Begin->m_Name : "");
-    }
+    const uint32_t leftOut = ProfilerKitLoad(ProfilerKitHeader(context)->m_ModulesLeftOut);
+    std::fprintf(stream, "\nModules: %d", static_cast<int>(snapshot.m_Modules.size()));
+    if (leftOut > 0)
+        std::fprintf(stream, ", %" PRIu32 " more left out (the table holds %d)", leftOut,
+                     static_cast<int>(PROFILER_MAX_MODULES));
+    std::fprintf(stream, "\n    #  file\n");
+    for (size_t m = 0; m < snapshot.m_Modules.size(); ++m)
+        std::fprintf(stream, "%5d  %s\n", static_cast<int>(m), snapshot.m_Modules[m].c_str());
 
     // A threshold at the tick field's largest value was saturated there: marked with '+'.
     std::fprintf(stream,

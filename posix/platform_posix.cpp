@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <csignal>
 #include <dlfcn.h>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <pthread.h>
 #include <sched.h>
@@ -88,4 +90,21 @@ void* OsModuleLoad(const char* path)
 void OsModuleUnload(void* module)
 {
     dlclose(module);
+}
+
+OsModuleFunc OsModuleEntry(void* module, const char* name)
+{
+    return reinterpret_cast<OsModuleFunc>(dlsym(module, name));
+}
+
+bool OsModuleMapped(const char* path)
+{
+    FILE* maps = std::fopen("/proc/self/maps", "r");
+    char line[4096];
+    bool mapped = false;
+    while (maps != nullptr && !mapped && std::fgets(line, sizeof(line), maps) != nullptr)
+        mapped = std::strstr(line, path) != nullptr;
+    if (maps != nullptr)
+        std::fclose(maps);
+    return mapped;
 }

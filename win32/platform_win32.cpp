@@ -76,3 +76,13 @@ void OsModuleUnload(void* module)
 {
     FreeLibrary(reinterpret_cast<HMODULE>(module));
 }
+
+OsModuleFunc OsModuleEntry(void* module, const char* name)
+{
+    return reinterpret_cast<OsModuleFunc>(GetProcAddress(reinterpret_cast<HMODULE>(module), name));
+}
+
+bool OsModuleMapped(const char* path)
+{
+    return GetModuleHandleA(path) != NULL;
+}

@@ -30,7 +30,6 @@ struct SPlugin
 {
     void* m_Module;
     const SDemoPlugin* m_Table;
-    const SProfilerStaticScope* m_Records; // its record array, as the module table holds it
 };
 
 struct SWorker
@@ -43,7 +42,6 @@ struct SWorker
     char m_Name[16] = {};
 };
 
-const SProfilerStaticScope* s_HostRecords = nullptr;
 SPlugin s_Physics = {}, s_Audio = {};
 int s_Step = 0;
 double s_State = 1.0;
@@ -72,32 +70,11 @@ bool LoadPlugin(const char* fileName, SPlugin* plugin)
         return false;
     }
     plugin->m_Table = get();
-    // A module that loads appends its entry to the module table.
-    SProfilerContext* context = GetProfiler();
-    plugin->m_Records =
-        context->m_ProfilerLoadedProfilerModules[context->m_ProfilerNumLoadedModules - 1].m_Begin;
     return true;
 }
 
-// Which module's text a scope name points into, by the record arrays of the loaded modules.
-const char* TextOwner(const char* name)
-{
-    if (name == nullptr)
-        return "(cleared)";
-    const SProfilerContext* context = GetProfiler();
-    for (int32_t m = 0; m < context->m_ProfilerNumLoadedModules; ++m)
-    {
-        const SProfilerModule& module = context->m_ProfilerLoadedProfilerModules[m];
-        for (const SProfilerStaticScope* record = module.m_Begin; record < module.m_End; ++record)
-            if (record->m_Name == name)
-                return module.m_Begin == s_HostRecords         ? "host's text"
-                       : module.m_Begin == s_Physics.m_Records ? "physics's text"
-                                                               : "audio's text";
-    }
-    return "(elsewhere)";
-}
-
-// The followed names' descriptors: index (found by the name's hash) and whose text they name.
+// The followed names' descriptors: index (found by the name's hash) and the name that the
+// report shows, marked when no loaded module uses it.
 void PrintFollowedNames()
 {
     SProfilerContext* context = GetProfiler();
@@ -107,10 +84,12 @@ void PrintFollowedNames()
     {
         const uint32_t hash = HashString(name);
         for (int32_t i = 0; i < count; ++i)
-            if (context->m_Scopes[i].m_NameHash == hash)
-                std::printf("      %-16s index %2d  %s\n", name, static_cast<int>(i),
-                            TextOwner(std::atomic_ref<const char*>(context->m_Scopes[i].m_Name)
-                                          .load(std::memory_order_acquire)));
+        {
+            char shown[64];
+            if (context->m_Scopes[i].m_NameHash == hash &&
+                ProfilerKitScopeName(i, shown, sizeof(shown)))
+                std::printf("      %-16s index %2d  %s\n", name, static_cast<int>(i), shown);
+        }
     }
     std::fflush(stdout);
 }
@@ -152,16 +131,6 @@ void WorkerMain(void* arg)
     }
 }
 
-int RecordCount(const SPlugin& plugin)
-{
-    const SProfilerContext* context = GetProfiler();
-    for (int32_t m = 0; m < context->m_ProfilerNumLoadedModules; ++m)
-        if (context->m_ProfilerLoadedProfilerModules[m].m_Begin == plugin.m_Records)
-            return static_cast<int>(context->m_ProfilerLoadedProfilerModules[m].m_End -
-                                    plugin.m_Records);
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -170,12 +139,12 @@ int main(int argc, char** argv)
     SProfilerContext* context = GetProfiler();
     std::printf("profilercontext demo: one host, two plug-ins, one shared profiler context\n");
     ThreadAttachCurrent("Main");
-    s_HostRecords = context->m_ProfilerLoadedProfilerModules[0].m_Begin; // loaded first
 
     if (!LoadPlugin(DEMO_PHYSICS_FILE, &s_Physics))
         return 1;
-    Step("physics plug-in loaded before the set-up: %d scopes recorded, %d registered",
-         RecordCount(s_Physics), static_cast<int>(context->m_NumScopes));
+    Step("physics plug-in loaded before the set-up: %d modules in the table, %d names",
+         static_cast<int>(context->m_ProfilerNumLoadedModules),
+         static_cast<int>(context->m_NumScopes));
 
     SLogInitParams logParams; // standard output, warnings and worse
     LogInit(logParams);
@@ -184,15 +153,15 @@ int main(int argc, char** argv)
     if (!ProfilerKitInit(params))
         return 1;
     context->GetThreadID(); // the main thread registers first, under its name "Main"
-    Step("context set up: host and physics scopes registered, %d names; main thread id %u",
+    Step("context set up: %d names (each call site registers at its first run); main thread "
+         "id %u",
          static_cast<int>(context->m_NumScopes), context->PeekThreadID());
     Step("log: warnings and worse; channel PHYSICS down to info, AUDIO's info lines dropped");
 
     if (!LoadPlugin(DEMO_AUDIO_FILE, &s_Audio))
         return 1;
-    Step("audio plug-in loaded after the set-up: %d scopes registered at load, %d names",
-         RecordCount(s_Audio), static_cast<int>(context->m_NumScopes));
-    PrintFollowedNames();
+    Step("audio plug-in loaded after the set-up: %d modules in the table",
+         static_cast<int>(context->m_ProfilerNumLoadedModules));
 
     std::atomic<bool> stop{false};
     SWorker workers[WORKERS];
@@ -207,9 +176,10 @@ int main(int argc, char** argv)
 
     Step("frames 1-%d: physics and audio update, frame marks", FRAMES_PER_PHASE);
     RunFrames(1, FRAMES_PER_PHASE);
+    PrintFollowedNames();
 
-    // The module table takes no lock: the workers run only physics code and their call
-    // sites were all registered at load, so nothing registers a scope meanwhile.
+    // The kit locks the module table and the names itself; the one rule left is not to
+    // unload code that a thread runs: the workers run only physics code.
     for (int i = 0; i < WORKERS; ++i)
         for (int wait = 0; wait < 5000 && workers[i].m_Jobs.load() == 0; ++wait)
             ThreadSleep(1);
@@ -226,11 +196,10 @@ int main(int argc, char** argv)
 
     if (!LoadPlugin(DEMO_AUDIO_FILE, &s_Audio))
         return 1;
-    Step("audio plug-in loaded again: its names back at their indices");
-    PrintFollowedNames();
-
     Step("frames %d-%d: physics and audio", 2 * FRAMES_PER_PHASE + 1, 3 * FRAMES_PER_PHASE);
     RunFrames(2 * FRAMES_PER_PHASE + 1, 3 * FRAMES_PER_PHASE);
+    Step("audio plug-in loaded again and run: its names back at their indices");
+    PrintFollowedNames();
 
     stop = true;
     jobs = 0;

@@ -1,5 +1,5 @@
-// The demo's audio plug-in. The host loads it after the set-up, so its scopes are
-// registered at load, unloads it while the workers run and loads it again. It shares the
+// The demo's audio plug-in. The host loads it after the set-up, unloads it while the
+// workers run and loads it again; its scopes register at their first run. It shares the
 // names "Math::Transform" and "Resource::Load" with the physics plug-in; "Audio::Mix" and
 // "Audio::Decode" are its own. Portable.
 #include "common/debug/log.h"

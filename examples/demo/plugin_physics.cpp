@@ -1,5 +1,5 @@
-// The demo's physics plug-in. The host loads it before it sets the profiler up, so its
-// scopes are only recorded at load and registered by the set-up. Its jobs run on the host's
+// The demo's physics plug-in. The host loads it before it sets the profiler up: the module
+// is only recorded then, and its scopes register at their first run. Its jobs run on the host's
 // workers; "Math::Transform" and "Resource::Load" are names it shares with the audio
 // plug-in, each with its own text. Portable.
 #include "common/debug/log.h"

@@ -36,6 +36,35 @@ struct SProfilerKitFrameMark
     uint64_t m_Sequence;
 };
 
+// The owner's copy of a scope name that some module registered: owner memory that lives as
+// long as the process, so no descriptor and no call site ever points into a module that can
+// unload. Immutable once published; several texts with one hash share m_Index.
+struct SProfilerKitName
+{
+    const char* m_Text;
+    uint32_t m_Hash;
+    int32_t m_Index;
+    SProfilerKitName* m_Next; // the next text with the same hash
+};
+
+// How a call site uses a name: its module withdraws a static site when it unloads; a
+// run-time name has no site to withdraw.
+enum EProfilerKitNameUse
+{
+    E_PROFILER_KIT_NAME_STATIC,
+    E_PROFILER_KIT_NAME_DYNAMIC,
+};
+
+// The owner's name service, called by every module with m_BigLock held. Acquire interns
+// the text and registers it (null when the table is full); release withdraws one static
+// site; text hands a scope's display name to append piece by piece (false when the owner
+// knows no text for the index).
+typedef const SProfilerKitName* (*ProfilerKitAcquireNameFunc)(const char* text, float thresholdMs,
+                                                              EProfilerKitNameUse use);
+typedef void (*ProfilerKitReleaseNameFunc)(const SProfilerKitName* name);
+typedef void (*ProfilerKitAppendFunc)(const char* piece, void* user);
+typedef bool (*ProfilerKitScopeTextFunc)(int32_t index, ProfilerKitAppendFunc append, void* user);
+
 struct SProfilerKitCapture;
 
 // At offset 0 of m_OpaqueBlock. Zero until the owner's ProfilerKitInit; the magic and the
@@ -54,6 +83,10 @@ struct SProfilerKitHeader
     uint64_t m_UnattachedCalls;        // their timed calls, which are not recorded
     uint32_t m_Warned;                 // PROFILER_KIT_WARNED_* bits
     alignas(8) SProfilerKitFrameMark m_Frames[PROFILER_KIT_FRAME_MARKS];
+    ProfilerKitAcquireNameFunc m_AcquireName; // the owner's name service
+    ProfilerKitReleaseNameFunc m_ReleaseName;
+    ProfilerKitScopeTextFunc m_ScopeText;
+    uint32_t m_ModulesLeftOut; // kit modules that found the module table full (never reset)
     // Set by the owner's first capture and kept for the life of the process, since timed
     // calls may read it at any moment; null before.
     SProfilerKitCapture* m_Capture;
@@ -158,7 +191,11 @@ static_assert(offsetof(SProfilerKitHeader, m_Version) == 4, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_LogWrite) == 24, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_FramesBegun) == 32, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_Frames) == 64, "kit header moved");
-static_assert(offsetof(SProfilerKitHeader, m_Capture) == 16448, "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_AcquireName) ==
+                  64 + sizeof(SProfilerKitFrameMark) * PROFILER_KIT_FRAME_MARKS,
+              "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_Capture) == (sizeof(void*) == 4 ? 16464 : 16480),
+              "kit header moved");
 static_assert(sizeof(SProfilerKitRingEntry) == 16 && sizeof(SProfilerKitCaptureThread) == 64,
               "capture ring entries and per-thread slots");
 static_assert(sizeof(SProfilerKitHeader) <= sizeof(SProfilerContext::m_OpaqueBlock),

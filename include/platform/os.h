@@ -35,6 +35,12 @@ void OsAlignedFree(void* block);
 // runs the module's static destructors before it returns.
 void* OsModuleLoad(const char* path);
 void OsModuleUnload(void* module);
+// A loaded module's exported function by name; null when it has none.
+typedef void (*OsModuleFunc)();
+OsModuleFunc OsModuleEntry(void* module, const char* name);
+// Whether the module with that path is still in the process: the file's mapping on POSIX
+// (a module pinned by the loader stays mapped after dlclose), the loader's list on Windows.
+bool OsModuleMapped(const char* path);
 
 // ---- the OS steps of the thread layer, implemented by the per-OS thread units ----
 

@@ -1,7 +1,6 @@
-// The kit's per-OS part on POSIX (ELF): the module's record array between the linker's
-// __start_/__stop_ symbols of its section, the kernel's name of the calling thread (15
-// characters), the process id, the module's file (dladdr) and a file's atomic replacement by
-// rename. Per-OS.
+// The kit's per-OS part on POSIX: the file name of the module that holds an address (for the
+// report's module table), the kernel's name of the calling thread (15 characters), the
+// process id and a file's atomic replacement by rename. Per-OS.
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -11,19 +10,14 @@
 
 #include "kit/kit_private.h"
 
-#if !defined(__GNUC__)
-#error "ELF record sections need GCC or Clang"
-#endif
-
-// Hidden, so that each module sees its own section; weak, so that a module without
-// records links and reads an empty array.
-extern "C" SProfilerStaticScope __start_pcscopes[] __attribute__((weak, visibility("hidden")));
-extern "C" SProfilerStaticScope __stop_pcscopes[] __attribute__((weak, visibility("hidden")));
-
-void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope** end)
+bool ProfilerKitOsModuleName(const void* address, char* buffer, size_t size)
 {
-    *begin = __start_pcscopes;
-    *end = __stop_pcscopes;
+    Dl_info info;
+    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr)
+        return false;
+    const char* slash = std::strrchr(info.dli_fname, '/');
+    std::snprintf(buffer, size, "%s", slash != nullptr ? slash + 1 : info.dli_fname);
+    return buffer[0] != '\0';
 }
 
 bool ProfilerKitOsThreadName(char* buffer, size_t size)
@@ -39,15 +33,4 @@ uint32_t ProfilerKitOsProcessId()
 bool ProfilerKitOsReplaceFile(const char* from, const char* to)
 {
     return std::rename(from, to) == 0;
-}
-
-bool ProfilerKitOsModulePath(char* buffer, size_t size)
-{
-    Dl_info info;
-    if (size == 0 || dladdr(reinterpret_cast<void*>(&ProfilerKitOsModulePath), &info) == 0 ||
-        info.dli_fname == nullptr)
-        return false;
-    std::strncpy(buffer, info.dli_fname, size - 1);
-    buffer[size - 1] = '\0';
-    return true;
 }

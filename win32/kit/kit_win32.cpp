@@ -1,7 +1,7 @@
-// The kit's per-OS part on Windows (PE): the record array between the markers of the grouped
-// record sections, the calling thread's description (Windows 10 and later, looked up at run
-// time), the process id, the module's file and a file's replacement (MoveFileEx: rename
-// replaces none). Per-OS.
+// The kit's per-OS part on Windows: the file name of the module that holds an address (for
+// the report's module table), the calling thread's description (Windows 10 and later, looked
+// up at run time), the process id and a file's replacement (MoveFileEx: rename replaces
+// none). Per-OS.
 #include <cstring>
 #include <new>
 
@@ -9,25 +9,27 @@
 
 #include "common/debug/utf8.h"
 #include "kit/kit_private.h"
-#include "platform/record_section.h"
 
-// The linker sorts ".pcscope$a", ".pcscope$m", ".pcscope$z" by suffix, so the records lie
-// between the two markers. The markers are not records: the array runs strictly between
-// them.
-#if defined(__GNUC__)
-#define KIT_SECTION(name)                                                                          \
-    __attribute__((section(name), used, aligned(alignof(SProfilerStaticScope))))
-#else
-#define KIT_SECTION(name) __declspec(allocate(name))
-#endif
-
-KIT_SECTION(".pcscope$a") static SProfilerStaticScope s_RecordsBegin = {-1, 0.0f, nullptr};
-KIT_SECTION(".pcscope$z") static SProfilerStaticScope s_RecordsEnd = {-1, 0.0f, nullptr};
-
-void ProfilerKitModuleRecords(SProfilerStaticScope** begin, SProfilerStaticScope** end)
+bool ProfilerKitOsModuleName(const void* address, char* buffer, size_t size)
 {
-    *begin = &s_RecordsBegin + 1;
-    *end = &s_RecordsEnd;
+    HMODULE module = NULL;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(address), &module))
+        return false;
+    char path[MAX_PATH];
+    const DWORD written = GetModuleFileNameA(module, path, MAX_PATH);
+    if (written == 0 || written >= MAX_PATH || size == 0)
+        return false;
+    const char* name = path;
+    for (const char* c = path; *c != '\0'; ++c)
+        if (*c == '\\' || *c == '/')
+            name = c + 1;
+    const size_t length = std::strlen(name);
+    const size_t copied = length < size - 1 ? length : size - 1;
+    std::memcpy(buffer, name, copied);
+    buffer[copied] = '\0';
+    return copied > 0;
 }
 
 typedef HRESULT(WINAPI* GetThreadDescriptionFunc)(HANDLE thread, PWSTR* description);
@@ -71,17 +73,4 @@ uint32_t ProfilerKitOsProcessId()
 bool ProfilerKitOsReplaceFile(const char* from, const char* to)
 {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-bool ProfilerKitOsModulePath(char* buffer, size_t size)
-{
-    HMODULE module = nullptr;
-    if (size == 0 || size > MAXDWORD ||
-        !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&ProfilerKitOsModulePath), &module))
-        return false;
-    const DWORD length = GetModuleFileNameA(module, buffer, static_cast<DWORD>(size));
-    buffer[size - 1] = '\0';
-    return length != 0;
 }

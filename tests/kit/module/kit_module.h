@@ -1,5 +1,6 @@
-// The entry points of the kit test modules, exported for the test to look up at run time,
-// and the scopes that every module part defines: eight call sites per object file.
+// What the kit test modules share: their exported entry points, and header-only code with
+// scopes in an inline function and a function template, compiled into module A, module B
+// and the test.
 #pragma once
 
 #include "kit/profilerkit.h"
@@ -10,13 +11,12 @@
 #define KIT_TEST_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-// clang-format off
-#define KIT_TEST_EIGHT_SCOPES(prefix)                                                              \
-    { PROFILE_SCOPE(prefix "0", 0); } { PROFILE_SCOPE(prefix "1", 0); }                            \
-    { PROFILE_SCOPE(prefix "2", 0); } { PROFILE_SCOPE(prefix "3", 0); }                            \
-    { PROFILE_SCOPE(prefix "4", 0); } { PROFILE_SCOPE(prefix "5", 0); }                            \
-    { PROFILE_SCOPE(prefix "6", 0); } { PROFILE_SCOPE(prefix "7", 0); }
-// clang-format on
+inline void KitSharedInline()
+{
+    PROFILE_SCOPE("Shared::Inline", 0);
+}
 
-void KitModuleAPart2();
-void KitModuleAPart3();
+template <typename T> void KitSharedTemplate(T)
+{
+    PROFILE_SCOPE("Shared::Template", 0);
+}

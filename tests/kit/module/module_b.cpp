@@ -1,5 +1,5 @@
-// Module B: a timed scope, named threads of its own thread layer, and a log line written
-// to its own (uninitialised) log.
+// Module B: a timed scope and the shared header's code, named threads of its own thread layer, and
+// a log line written to its own (uninitialised) log.
 #include "common/debug/log.h"
 #include "common/thread/thread.h"
 #include "kit_module.h"
@@ -9,6 +9,7 @@ KIT_TEST_EXPORT void KitModuleBWork(int iterations)
     for (int i = 0; i < iterations; ++i)
     {
         PROFILE_SCOPE("B::Work", 0);
+        KitSharedInline();
     }
 }
 
