@@ -547,13 +547,14 @@ bool ProfilerKitCaptureResult(SProfilerKitCaptureResult* result)
 {
     if (result == nullptr || s_Writer.m_Capture == nullptr || s_Writer.m_Open)
         return false;
-    const SProfilerKitCapture& capture = *s_Writer.m_Capture;
+    SProfilerKitCapture& capture = *s_Writer.m_Capture;
     result->m_Events = s_Writer.m_Events;
     result->m_Bytes = s_Writer.m_Bytes;
     result->m_DroppedCalls = 0;
     for (const SProfilerKitCaptureThread& slot : capture.m_Threads)
         result->m_DroppedCalls +=
             ProfilerKitLoad(slot.m_Dropped) - ProfilerKitLoad(slot.m_DroppedAtStart);
+    CScopedMutexLock hold(capture.m_EventLock); // a late event may still count itself
     result->m_DroppedEvents = capture.m_EventDropped - capture.m_EventDroppedAtStart;
     result->m_WriterBusySeconds =
         static_cast<double>(s_Writer.m_BusyTicks) / static_cast<double>(GetCounterFrequency());

@@ -205,7 +205,7 @@ TEST(KitCapture, StartsFromTheEnvironmentAndLeavesAReadableFileWhenKilled)
     EXPECT_EQ(partial.back().at("name"), "Killed::Work");
     setenv("PROFILER_CAPTURE", path.c_str(), 1);
 #else
-    _putenv_s("PROFILER_CAPTURE", path.c_str());
+    _putenv(("PROFILER_CAPTURE=" + path).c_str());
 #endif
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
     EXPECT_FALSE(ProfilerKitCaptureStart(path.c_str(), nullptr)); // PROFILER_CAPTURE's is open
