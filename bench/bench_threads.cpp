@@ -1,7 +1,9 @@
 // The per-call costs of profiled code: a registered thread's lookup through the service
 // table against a peer's exported thread_local and a raw thread_local, the kit's cached
-// record, a timed scope against the two counter reads it needs, the same scope in inline
-// and template code, and scopes with run-time names.
+// record, a timed scope against the two counter reads it needs, two reads of the
+// time-stamp counter and of the OS clock, and a peer profiler's scope (microprofile, where
+// it is installed), all in one process; the same scope in inline and template code, a
+// recursive one, and scopes with run-time names.
 #include <time.h>
 #include <x86intrin.h>
 
@@ -9,6 +11,10 @@
 
 #include "bench_support.h"
 #include "common/time/counter.h"
+
+#if defined(BENCH_MICROPROFILE)
+#include <microprofile.h>
+#endif
 
 extern "C" uint32_t BenchPeerThreadId();
 
@@ -103,6 +109,64 @@ void BM_TimedScopeOverThreshold(benchmark::State& state)
     }
 }
 
+// The loop and the compiler barrier of the scope benchmarks alone: subtracted from each
+// of them before they are compared.
+void BM_EmptyLoop(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::ClobberMemory();
+}
+
+void BM_TwoTimeStampCounterReads(benchmark::State& state)
+{
+    for (auto _ : state)
+    {
+        benchmark::DoNotOptimize(__rdtsc());
+        benchmark::DoNotOptimize(__rdtsc());
+    }
+}
+
+void BM_TwoClockReads(benchmark::State& state)
+{
+    timespec now;
+    for (auto _ : state)
+    {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        benchmark::DoNotOptimize(now);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        benchmark::DoNotOptimize(now);
+    }
+}
+
+#if defined(BENCH_MICROPROFILE)
+// Its scope with every group enabled. Its per-thread log holds far more than the 2^16
+// calls between two flips, which run outside the measurement, as a frame's end would.
+void BM_PeerMicroProfileScope(benchmark::State& state)
+{
+    static const bool s_Ready = [] { // once per thread: it asserts on a second time
+        MicroProfileOnThreadCreate("Bench");
+        MicroProfileSetEnableAllGroups(true);
+        MicroProfileFlip(nullptr);
+        return true;
+    }();
+    benchmark::DoNotOptimize(s_Ready);
+    uint32_t calls = 0;
+    for (auto _ : state)
+    {
+        {
+            MICROPROFILE_SCOPEI("Bench", "PeerScope", 0xff0000);
+            benchmark::ClobberMemory();
+        }
+        if (++calls % 65536 == 0)
+        {
+            state.PauseTiming();
+            MicroProfileFlip(nullptr);
+            state.ResumeTiming();
+        }
+    }
+}
+#endif
+
 // A scope that encloses a call of itself: two calls per iteration, the inner one counted in
 // the calls but not again in the total.
 void BM_TimedScopeRecursive(benchmark::State& state)
@@ -191,9 +255,15 @@ BENCHMARK(BM_ServiceGetThreadData);
 BENCHMARK(BM_PeerSharedLibraryThreadLocal);
 BENCHMARK(BM_RawThreadLocal);
 BENCHMARK(BM_KitCachedThreadRecord);
+BENCHMARK(BM_EmptyLoop);
 BENCHMARK(BM_TwoCounterReads);
+BENCHMARK(BM_TwoTimeStampCounterReads);
+BENCHMARK(BM_TwoClockReads);
 BENCHMARK(BM_TimedScopeUnderThreshold);
 BENCHMARK(BM_TimedScopeOverThreshold);
+#if defined(BENCH_MICROPROFILE)
+BENCHMARK(BM_PeerMicroProfileScope);
+#endif
 BENCHMARK(BM_TimedScopeRecursive);
 BENCHMARK(BM_TimedScopeInline);
 BENCHMARK(BM_TimedScopeTemplate);

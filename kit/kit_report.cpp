@@ -142,6 +142,8 @@ bool ProfilerKitReport(FILE* stream)
     const double toUs = 1000000.0 / frequency;
     char number[4][32];
 
+    std::fprintf(stream, "Counter: %s, %" PRIu64 " Hz\n\n", GetCounterName(),
+                 GetCounterFrequency());
     std::fprintf(stream, "Threads: %d\n   id  name\n", static_cast<int>(snapshot.m_NumThreads));
     for (int32_t t = 0; t < snapshot.m_NumThreads; ++t)
         std::fprintf(stream, "%5d  %s\n", static_cast<int>(t + context->m_FirstThreadID),

@@ -1,5 +1,5 @@
 // The OS interface of platform/os.h on POSIX: pthread keys for TLS slots, nanosleep and
-// sched_yield, CLOCK_MONOTONIC as the performance counter, posix_memalign. Per-OS.
+// sched_yield, posix_memalign, dlopen. The counter is counter_posix.cpp's. Per-OS.
 #include "platform/os.h"
 
 #include <cerrno>
@@ -43,18 +43,6 @@ void OsSleep(uint32_t milliseconds)
 void OsYield()
 {
     sched_yield();
-}
-
-uint64_t OsCounterFrequency()
-{
-    return 1000000000ull;
-}
-
-int64_t OsCounterNow()
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000ll + now.tv_nsec;
 }
 
 void OsDebugOutput(const char* /*text*/)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Release presets (64-bit and 32-bit), runs every benchmark five times and
-# writes docs/performance.md from the medians. Run it on a quiet machine.
+# writes docs/performance.md from the medians. The repetitions of an executable's benchmarks
+# run interleaved in random order, so a change in the machine's load spreads over all of
+# them rather than landing on one. Run it on a quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh all
@@ -13,7 +15,7 @@ for preset in linux-x64-release linux-x86-release; do
         [ -x "$bench" ] || continue
         name=$(basename "$bench")
         echo "== $preset $name"
-        "$bench" --benchmark_repetitions=5 \
+        "$bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
             --benchmark_report_aggregates_only=true \
             --benchmark_out="$out/$preset-$name.json" --benchmark_out_format=json >/dev/null
     done

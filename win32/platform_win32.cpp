@@ -1,5 +1,5 @@
-// The OS interface of platform/os.h on Windows: TLS slots, alertable sleep, the
-// performance counter, the debugger output and the CRT's aligned heap. Per-OS.
+// The OS interface of platform/os.h on Windows: TLS slots, alertable sleep, the debugger
+// output and the CRT's aligned heap. The counter is counter_win32.cpp's. Per-OS.
 #include "platform/os.h"
 
 #include <malloc.h>
@@ -31,20 +31,6 @@ void OsSleep(uint32_t milliseconds)
 void OsYield()
 {
     SwitchToThread();
-}
-
-uint64_t OsCounterFrequency()
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<uint64_t>(frequency.QuadPart);
-}
-
-int64_t OsCounterNow()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
 }
 
 void OsDebugOutput(const char* text)

@@ -1,4 +1,5 @@
-// The cached counter frequency and the counter itself. Portable.
+// The cached counter frequency and the counter's description. Portable; the counter and
+// its frequency come from the per-OS units.
 #include "common/time/counter.h"
 
 #include <atomic>
@@ -19,7 +20,8 @@ uint64_t GetCounterFrequency()
     return frequency;
 }
 
-int64_t GetCounterTicks()
+const char* GetCounterName()
 {
-    return OsCounterNow();
+    GetCounterFrequency(); // where the frequency comes from is known once it is
+    return OsCounterName();
 }

@@ -18,9 +18,11 @@ void OsSleep(uint32_t milliseconds);
 // Gives the rest of the time slice to another ready thread.
 void OsYield();
 
-// High-resolution counter: ticks per second and the current tick count.
+// High-resolution counter: ticks per second (the same value on every call; the first call
+// may wait for a calibration to end) and a description of the counter and of its frequency's
+// source. The read itself, GetCounterTicks, is in the per-OS header platform/counter_os.h.
 uint64_t OsCounterFrequency();
-int64_t OsCounterNow();
+const char* OsCounterName();
 
 // The debugger's text output; dropped where the OS has none.
 void OsDebugOutput(const char* text);

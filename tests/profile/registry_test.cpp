@@ -157,6 +157,10 @@ TEST(ScopeThreshold, MillisecondsBecomeCounterTicks)
         {2.9f, 10000000, 20000},            // the fraction is dropped first
         {1.0f, 3579545, 3579},              // the remainder is dropped
         {10000.0f, 1000000000, 1410065408}, // 10^10 ticks: the low 32 bits
+        {7.5f, 649036123, 4543252},         // a 2.596 GHz time-stamp counter / 4
+        {6617.0f, 649036123, 4294672025},   // its last whole millisecond in 32 bits
+        {6618.0f, 649036123, 353766},       // and the first past them, wrapped
+        {4338.0f, 990000000, 4294620000},   // the fastest scaled counter covers 4.338 s
         {-5.0f, 3579545, 1271292424},       // wraps in the 64-bit product, read unsigned
         {std::numeric_limits<float>::quiet_NaN(), 7, 0}, // NaN is 0 ms, not INT64_MIN
         {1e30f, 1000, 1271310320},                       // INT64_MAX; INT64_MIN would give 0
