@@ -120,8 +120,8 @@ void BM_FourThreadsOneMillionCallsPerSecond(benchmark::State& state)
 } // namespace
 
 // Outside and during interleave in repetitions, so the machine's load falls on both.
-BENCHMARK(BM_TimedScopeOutsideCapture)->UseRealTime();
-BENCHMARK(BM_TimedScopeDuringCapture)->UseRealTime();
+BENCHMARK(BM_TimedScopeOutsideCapture)->UseRealTime()->Iterations(300);
+BENCHMARK(BM_TimedScopeDuringCapture)->UseRealTime()->Iterations(300);
 BENCHMARK(BM_WriterEventsPerBusySecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_FourThreadsOneMillionCallsPerSecond)->UseRealTime()->Iterations(1)->Repetitions(1);
 

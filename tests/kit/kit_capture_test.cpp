@@ -43,7 +43,7 @@ std::string FileText(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-uint64_t FileSize(const std::string& path)
+[[maybe_unused]] uint64_t FileSize(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     return in ? static_cast<uint64_t>(in.tellg()) : 0;
