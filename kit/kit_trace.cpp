@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -127,11 +128,15 @@ bool ProfilerKitWriteTrace(const char* path)
     {
         std::fprintf(file, "%s{\"name\":", separator);
         WriteJsonString(file, snapshot.m_Scopes[static_cast<size_t>(event.m_Scope)].m_Name.c_str());
+        // Both ends rounded to the printed thousandths, and the duration taken between them:
+        // rounding keeps order, so calls that nest in ticks still nest as printed.
+        const double start = std::round(static_cast<double>(event.m_Start - base) * toUs * 1e3);
+        const double end =
+            std::round(static_cast<double>(event.m_Start + event.m_Duration - base) * toUs * 1e3);
         std::fprintf(file,
                      ",\"ph\":\"X\",\"ts\":%s,\"dur\":%s,\"pid\":%" PRIu32 ",\"tid\":%" PRIu32 "}",
-                     ProfilerKitFixed3(static_cast<double>(event.m_Start - base) * toUs, number[0]),
-                     ProfilerKitFixed3(static_cast<double>(event.m_Duration) * toUs, number[1]),
-                     pid, event.m_Thread);
+                     ProfilerKitFixed3(start / 1e3, number[0]),
+                     ProfilerKitFixed3((end - start) / 1e3, number[1]), pid, event.m_Thread);
         separator = ",\n";
     }
     for (uint64_t frame : frames)

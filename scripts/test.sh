@@ -29,15 +29,27 @@ for preset in "${presets[@]}"; do
         summary+=("$preset: build failed")
         continue
     fi
-    # A Windows configuration's wine prefix keeps one server for the whole run: a server
-    # that quits between two short test programs can drop the next one's connection.
+    # A Windows configuration's wine prefix keeps one server, and the services that wine
+    # starts with it, for the whole run: a server that quits between two short test
+    # programs can drop the next one's connection. The services start here, with their
+    # output going nowhere, so no test's output pipe stays open behind them.
     prefix="$PWD/build/$preset/wine"
-    if [[ "$preset" == win-* ]]; then
-        mkdir -p "$prefix"
+    case "$preset" in
+        win-x86) wine=(env WINEARCH=win32 "WINEPREFIX=$prefix" /usr/lib/wine/wine) ;;
+        win-x64) wine=(env WINEARCH=win64 "WINEPREFIX=$prefix" /usr/lib/wine/wine64) ;;
+        *) wine=() ;;
+    esac
+    if [ "${#wine[@]}" -gt 0 ]; then
+        # A new prefix is made by wine itself, which alone knows its architecture.
+        if [ ! -f "$prefix/system.reg" ]; then
+            "${wine[@]}" wineboot </dev/null >/dev/null 2>&1 || true
+            WINEPREFIX="$prefix" /usr/lib/wine/wineserver -w
+        fi
         WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p
+        "${wine[@]}" wineboot </dev/null >/dev/null 2>&1 || true
     fi
     ctest --preset "$preset" >"$log" 2>&1
-    if [[ "$preset" == win-* ]]; then
+    if [ "${#wine[@]}" -gt 0 ]; then
         WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
     fi
     result=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)

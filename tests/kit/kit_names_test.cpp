@@ -27,7 +27,9 @@ TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
     const std::pair<std::string, std::string> rows[] = {
         {"\xFF\xFE\x80", bad + bad + bad},
         {"abcdefghijklmn\xC3", "abcdefghijklmn" + bad}, // as the kernel cuts "é"
-        {es, es.substr(0, kOsNameBytes - 1)}};
+        {es, es.substr(0, kOsNameBytes - 1)},
+        {"\xED\xA0\x80", bad + bad + bad},            // an encoded surrogate
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad}}; // past U+10FFFF
     for (const auto& row : rows)
         std::thread([&] {
             ThreadAnnounceName(ThreadGetCurrentId(), row.first.c_str());
@@ -39,6 +41,9 @@ TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
     std::vector<std::string> names;
     for (const auto& event : trace.at("traceEvents"))
         names.push_back((event.at("ph") == "M" ? event.at("args") : event).at("name"));
-    EXPECT_EQ(names, (std::vector<std::string>{rows[0].second, rows[1].second, rows[2].second, raw,
-                                               raw, raw}));
+    std::vector<std::string> expected;
+    for (const auto& row : rows)
+        expected.push_back(row.second);
+    expected.resize(2 * std::size(rows), raw);
+    EXPECT_EQ(names, expected);
 }

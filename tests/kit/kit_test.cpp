@@ -158,50 +158,16 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     ASSERT_TRUE(SetCommaLocale()); // the trace and the report are read back under it
     EXPECT_EQ(context->m_NumThreadEntries, 1u + 16u + 64u + 8u); // counts, depths, counters, ring
 
-    // The trace: nesting, durations at least what the sleeps guarantee, frame marks around
-    // the work, escaped names, the threshold, and a ring that keeps the latest calls.
-    for (int i = 0; i < 10; ++i)
+    // A timed call lasts at least its sleep, read back under the comma locale; what the
+    // trace holds and in which order is the report test's.
     {
-        PROFILE_SCOPE("Trace::Tick", 0);
+        PROFILE_SCOPE("Trace::Slept", 0);
+        OsSleep(5);
     }
     EXPECT_EQ(context->PeekThreadID(), 7u);
-    PROFILE_FRAME();
-    {
-        PROFILE_SCOPE("Trace::Outer", 0);
-        OsSleep(20);
-        for (int i = 0; i < 2; ++i)
-        {
-            PROFILE_SCOPE("Trace::Inner \"quoted\" \\ \t", 0.9f);
-            OsSleep(5);
-        }
-        PROFILE_SCOPE("Trace::Below threshold", 1000);
-    }
-    PROFILE_FRAME();
     const std::string path = TempPath("_trace.json");
-    const nlohmann::json trace = Trace();
-    std::map<std::string, std::vector<nlohmann::json>> events;
-    for (const nlohmann::json& event : trace.at("traceEvents"))
-        events[event.at("ph") == "X" ? event.at("name") : event.at("ph")].push_back(event);
-    // Eight kept: the last five ticks, two inner calls, the outer call; one thread's name.
-    const auto& inner = events["Trace::Inner \"quoted\" \\ \t"];
-    const auto& frames = events["i"];
-    ASSERT_TRUE(events.size() == 5 && events["Trace::Tick"].size() == 5 &&
-                events["M"].size() == 1 && inner.size() == 2 && frames.size() == 2);
-    const nlohmann::json outer = events["Trace::Outer"].at(0);
-    const double start = outer.at("ts"), end = start + outer.at("dur").get<double>();
-    EXPECT_GE(outer.at("dur").get<double>(), 30000.0);
-    const double rounding = 0.002; // microseconds printed with three decimals
-    double previousEnd = start;
-    for (const nlohmann::json& call : inner)
-    {
-        EXPECT_GE(call.at("dur").get<double>(), 5000.0);
-        EXPECT_GE(call.at("ts").get<double>() + rounding, previousEnd);
-        previousEnd = call.at("ts").get<double>() + call.at("dur").get<double>();
-        EXPECT_LE(previousEnd, end + rounding);
-    }
-    EXPECT_GE(previousEnd, start + 20000.0); // after the outer call's first sleep
-    EXPECT_LE(frames[0].at("ts").get<double>(), start + rounding);
-    EXPECT_GE(frames[1].at("ts").get<double>() + rounding, end);
+    const nlohmann::json slept = Trace().at("traceEvents").back();
+    EXPECT_TRUE(slept.at("name") == "Trace::Slept" && slept.at("dur").get<double>() >= 5000.0);
 
     // Threads of every module time while the report and the export read. The first timed
     // scope picks the name: this executable's thread layer through the name slot, module
@@ -237,7 +203,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
                                      std::to_string(GetCounterFrequency()) + " Hz\n\nThreads:",
                                  0),
               0u);
-    EXPECT_NE(ReportText().find("\nFrames: 800002 marked"), std::string::npos); // none lost
+    EXPECT_NE(ReportText().find("\nFrames: 800000 marked"), std::string::npos); // none lost
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
     const std::pair<const char*, unsigned long long> expected[] = {
@@ -368,7 +334,9 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
                                              event.at("dur").get<double>());
     EXPECT_EQ(ends["Limits::Seed"].size(), 4u); // the whole ring: four more of the others
     EXPECT_GT(ends["Limits::Long"].at(0), 4294967296.0 * toUs);
-    EXPECT_LE(ends["Limits::Child"].at(0), ends["Limits::Long"].at(0));
+    // In the printed thousandths of a microsecond, as a viewer reads them.
+    EXPECT_LE(std::llround(ends["Limits::Child"].at(0) * 1000),
+              std::llround(ends["Limits::Long"].at(0) * 1000));
     EXPECT_EQ(trace.at("otherData"), // five scopes a step
               nlohmann::json::parse(R"({"unrecordedThreads":9,"unrecordedCalls":135})"));
     EXPECT_NE(ReportText().find("Not recorded: 9 threads without a thread record, 135 calls\n"),

@@ -192,7 +192,16 @@ TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
     EXPECT_EQ(Take(), info + "twice\n" + info + "twice\n" + Head("INFO:Net:") + "once\n" + info +
                           "removed\n" + Head("INFO:NEST:") + "nested\n" + Head("ERROR:N:") +
                           "from the callback\n");
-    // The filters' verdicts on arbitrary texts are the log fuzz target's to check.
+    // Filters hold back verbose messages only; a filter of exactly 511 characters is whole.
+    // Their verdicts on arbitrary texts are the log fuzz target's to check.
+    const std::string x510(510, 'x'), x = std::string(15, 'x') + ":";
+    LogSetFilters("-", E_LOG_FILTER_EXCLUDE, (x510 + "x").c_str(), E_LOG_FILTER_EXCLUDE);
+    for (int severity = E_LOG_ASSERT; severity <= E_LOG_VERBOSE; ++severity)
+        LogWrite(ELogSeverity(severity), x510.c_str(), "-", 1, "%d", severity);
+    LogWrite(E_LOG_VERBOSE, x510.c_str(), "+", 1, "passes");
+    EXPECT_EQ(Take(), Head("ASSERT:" + x) + "1\n" + Head("ERROR:" + x) + "2\n" +
+                          Head("WARNING:" + x) + "3\n" + Head("INFO:" + x) + "4\n" +
+                          Head("VERBOSE:" + x) + "passes\n");
     CAssertRecorder asserts;
     LogSetFilters("x", ELogFilterMode(5), nullptr, E_LOG_FILTER_INCLUDE);
     LogWrite(E_LOG_VERBOSE, "UI", "f", 1, "m");

@@ -25,15 +25,21 @@ static bool InPlace(const std::string& name)
            ThreadGetId(self) == ThreadGetCurrentId() && ThreadGetCurrentName() == name;
 }
 
-// A record applies to its exact name: its init callback gets its argument before the entry
-// runs, with the thread in place. The last record applies to every other name.
+// A record applies to its exact name: its init callback gets its argument and its priority
+// (read back) before the entry runs, with the thread in place. The last record applies to every
+// other name.
 TEST(ThreadConfig, RecordsMatchExactNamesAndTheLastRecordTheRest)
 {
     static int s_Argument;
     static std::string s_Events;
     const SThreadConfigEntry table[] = {
-        {"N", E_THREAD_PRIORITY_NORMAL, -1, &s_Argument,
-         [](void* arg) { s_Events += InPlace("N") && arg == &s_Argument ? "init " : "early "; }},
+        {"N", E_THREAD_PRIORITY_LOW, -1, &s_Argument,
+         [](void* arg) {
+             s_Events += InPlace("N") && arg == &s_Argument &&
+                                 ThreadGetPriority(ThreadGetCurrent()) == E_THREAD_PRIORITY_LOW
+                             ? "init "
+                             : "early ";
+         }},
         {nullptr, E_THREAD_PRIORITY_NORMAL, -1, nullptr, nullptr}};
     SThreadConfigTable holder;
     holder.m_Entries = table;
