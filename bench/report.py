@@ -220,6 +220,11 @@ lines += ["## Notes", "",
           "  number of names (first registrations only; a call site then reads its slot).",
           ""]
 
+# The capture's measurements, run and written by hand (a 10 s run): kept as they are.
+capture = Path(__file__).resolve().parent.parent / "docs" / "performance-capture.md"
+if capture.exists():
+    lines += capture.read_text().splitlines() + [""]
+
 if first_context:
     lines += ["## Machine", "",
               f"- {first_context.get('num_cpus')} CPUs at {first_context.get('mhz_per_cpu')} MHz, "

@@ -1,16 +1,18 @@
 // The kit's part in every module that uses the scope macros: the module's registration at
 // load and its withdrawal (with its call sites' names) at unload, the slow paths of a call
-// site and of a thread, the
-// recording of one call, frame marks, and the forwarding of this module's log lines to
-// the owner's log. The macro references this unit, so the linker pulls it (and with it the
-// registrar) into each such module. Portable.
+// site and of a thread, the recording of one call (also into a running capture), frame
+// marks, counters, and the forwarding of this module's log lines to the owner's log. The
+// macro references this unit, so the linker pulls it (and with it the registrar) into each
+// such module. Portable.
 #include <atomic>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "common/debug/assert.h"
 #include "common/debug/log.h"
+#include "common/debug/utf8.h"
 #include "common/thread/mutex.h"
 #include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
@@ -53,6 +55,67 @@ bool ForwardLog(ELogSeverity severity, const char* channel, const char* file, ui
         text[0] = '\0';
     entry(severity, channel, file, line, text);
     return true;
+}
+
+SProfilerKitCapture* RunningCapture(SProfilerContext* context)
+{
+    SProfilerKitCapture* capture =
+        std::atomic_ref<SProfilerKitCapture*>(ProfilerKitHeader(context)->m_Capture)
+            .load(std::memory_order_acquire);
+    return capture != nullptr &&
+                   std::atomic_ref<uint32_t>(capture->m_Active).load(std::memory_order_acquire) != 0
+               ? capture
+               : nullptr;
+}
+
+void PushModuleEvent(EProfilerKitEvent kind, const char* file)
+{
+    if (RunningCapture(Context()) != nullptr && ProfilerKitHeaderMatches(Context()))
+        ProfilerKitPushEvent(kind, "", file, 0, 0);
+}
+
+void CopyText(char* to, size_t size, const char* from)
+{
+    // Cut between characters, so that a long line keeps valid UTF-8.
+    from = from != nullptr ? from : "";
+    const size_t length = Utf8CutLength(from, size - 1);
+    std::memcpy(to, from, length);
+    to[length] = '\0';
+}
+
+// Hands the call to the capture's ring of the thread, or counts it dropped when the ring
+// is full. Only the thread writes here; the head's release store publishes the entry.
+void CaptureCall(SProfilerKitCapture& capture, SProfilerKitCaptureThread& slot, uint64_t start,
+                 uint64_t packed)
+{
+    SProfilerKitRingEntry* ring = ProfilerKitLoad(slot.m_Ring);
+    const uint64_t length = capture.m_RingLength;
+    const uint64_t head = slot.m_Head;
+    uint64_t used = head - slot.m_TailSeen;
+    if (used + 2 > length)
+    {
+        slot.m_TailSeen = std::atomic_ref<uint64_t>(slot.m_Tail).load(std::memory_order_acquire);
+        used = head - slot.m_TailSeen;
+    }
+    // A pending drop mark goes first, so that a call never goes in while the mark cannot.
+    const uint64_t needed = slot.m_Unmarked != 0 ? 2 : 1;
+    if (ring == nullptr || used + needed > length)
+    {
+        if (slot.m_Unmarked++ == 0)
+            slot.m_LossTicks = start;
+        std::atomic_ref<uint64_t>(slot.m_Dropped)
+            .store(slot.m_Dropped + 1, std::memory_order_relaxed);
+        return;
+    }
+    uint64_t at = head;
+    if (slot.m_Unmarked != 0)
+    {
+        ring[at++ & (length - 1)] = {slot.m_LossTicks | PROFILER_KIT_CAPTURE_DROPS,
+                                     slot.m_Unmarked};
+        slot.m_Unmarked = 0;
+    }
+    ring[at++ & (length - 1)] = {start, packed};
+    std::atomic_ref<uint64_t>(slot.m_Head).store(at, std::memory_order_release);
 }
 
 // This module's call sites that registered a name, newest first; guarded by m_BigLock.
@@ -111,6 +174,7 @@ struct CProfilerKitModule
             !ProfilerKitHeaderMatches(context))
             return;
         LogSetForward(&ForwardLog);
+        PushModuleEvent(E_PROFILER_KIT_EVENT_MODULE_LOAD, m_File);
         CProfilerKitLock hold;
         m_Registered = context->m_ProfilerNumLoadedModules < PROFILER_MAX_MODULES;
         if (m_Registered)
@@ -121,6 +185,7 @@ struct CProfilerKitModule
     ~CProfilerKitModule()
     {
         LogSetForward(nullptr);
+        PushModuleEvent(E_PROFILER_KIT_EVENT_MODULE_UNLOAD, m_File);
         SProfilerContext* context = Context();
         CProfilerKitLock hold;
         if (hold.m_Lock != nullptr && !s_Refused.load())
@@ -251,6 +316,11 @@ void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, in
     if (ticks > counters.m_LongestTicks)
         std::atomic_ref<uint64_t>(counters.m_LongestTicks).store(ticks, std::memory_order_relaxed);
     const bool over = ticks >= ProfilerKitLoad(context->m_Scopes[index].m_ThresholdTicks);
+    const uint64_t duration = ticks < PROFILER_KIT_MAX_DURATION ? ticks : PROFILER_KIT_MAX_DURATION;
+    const uint64_t packed = duration | static_cast<uint64_t>(index) << PROFILER_KIT_DURATION_BITS;
+    if (SProfilerKitCapture* capture = RunningCapture(context))
+        CaptureCall(*capture, capture->m_Threads[thread - context->m_Threads],
+                    static_cast<uint64_t>(start), packed);
     if (over)
         std::atomic_ref<uint64_t>(counters.m_OverThreshold)
             .store(counters.m_OverThreshold + 1, std::memory_order_relaxed);
@@ -273,10 +343,7 @@ void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, in
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot.m_StartTicks)
         .store(static_cast<uint64_t>(start), std::memory_order_relaxed);
-    const uint64_t duration = ticks < PROFILER_KIT_MAX_DURATION ? ticks : PROFILER_KIT_MAX_DURATION;
-    std::atomic_ref<uint64_t>(slot.m_Packed)
-        .store(duration | static_cast<uint64_t>(index) << PROFILER_KIT_DURATION_BITS,
-               std::memory_order_relaxed);
+    std::atomic_ref<uint64_t>(slot.m_Packed).store(packed, std::memory_order_relaxed);
     std::atomic_ref<uint64_t>(ring.m_Written).store(count + 1, std::memory_order_release);
 }
 
@@ -291,6 +358,8 @@ void ProfilerKitFrame()
     // behind) and gives way to a newer one.
     SProfilerKitHeader* header = ProfilerKitHeader(context);
     const uint64_t ticks = static_cast<uint64_t>(GetCounterTicks());
+    if (RunningCapture(context) != nullptr)
+        ProfilerKitPushEvent(E_PROFILER_KIT_EVENT_FRAME, "", "", 0, 0);
     const uint64_t number =
         std::atomic_ref<uint64_t>(header->m_FramesBegun).fetch_add(1, std::memory_order_relaxed);
     SProfilerKitFrameMark& slot = header->m_Frames[number & (PROFILER_KIT_FRAME_MARKS - 1)];
@@ -311,4 +380,43 @@ void ProfilerKitFrame()
     std::atomic_thread_fence(std::memory_order_release);
     std::atomic_ref<uint64_t>(slot.m_Ticks).store(ticks, std::memory_order_relaxed);
     sequence.store(number + 1, std::memory_order_release);
+}
+
+void ProfilerKitCounter(const char* name, double value)
+{
+    SProfilerContext* context = Context();
+    if (Ready(context) && ProfilerKitHeaderMatches(context) && RunningCapture(context) != nullptr)
+        ProfilerKitPushEvent(E_PROFILER_KIT_EVENT_COUNTER, name, "", value, 0);
+}
+
+void ProfilerKitPushEvent(EProfilerKitEvent kind, const char* name, const char* text, double value,
+                          int32_t severity)
+{
+    SProfilerContext* context = Context();
+    const uint64_t ticks = static_cast<uint64_t>(GetCounterTicks());
+    SProfilerKitCapture* capture = RunningCapture(context);
+    if (capture == nullptr)
+        return;
+    // The event goes on the thread's track, so the thread gets its record now if need be.
+    SProfilerThread* thread = g_ProfilerKitThread;
+    if (thread == nullptr && Ready(context))
+        thread = ProfilerKitAttachThread();
+    const uint32_t id = thread != nullptr ? static_cast<uint32_t>(thread - context->m_Threads) +
+                                                static_cast<uint32_t>(context->m_FirstThreadID)
+                                          : 0;
+    CScopedMutexLock hold(capture->m_EventLock);
+    if (capture->m_EventHead - capture->m_EventTail >= PROFILER_KIT_EVENTS)
+    {
+        ++capture->m_EventDropped;
+        return;
+    }
+    SProfilerKitEvent& event =
+        capture->m_Events[capture->m_EventHead++ & (PROFILER_KIT_EVENTS - 1)];
+    event.m_Ticks = ticks;
+    event.m_Value = value;
+    event.m_Kind = kind;
+    event.m_ThreadId = id;
+    event.m_Severity = severity;
+    CopyText(event.m_Name, sizeof(event.m_Name), name);
+    CopyText(event.m_Text, sizeof(event.m_Text), text);
 }

@@ -1,10 +1,12 @@
 // The owning client's side of the kit: the set-up of the shared record from
 // SProfilerInitParams, its tear-down, the thread-name service that names threads by what
-// this module's thread layer or the OS knows of them, and the name service that keeps the
-// owner's copy of every scope name any module registers. Portable.
+// this module's thread layer or the OS knows of them, the name service that keeps the
+// owner's copy of every scope name any module registers, and the capture that
+// PROFILER_CAPTURE starts. Portable.
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -31,6 +33,7 @@ struct SProfilerKitOwner
     SAllocator* m_Allocator;
     ProfilerGetThreadNameFunc m_PreviousGetThreadName;
     ProfilerThreadCreatedFunc m_PreviousOnThreadCreated;
+    ProfilerThreadCreatedFunc m_OnThreadCreated; // the client's, called after the kit's part
 };
 SProfilerKitOwner s_Owner;
 
@@ -53,6 +56,16 @@ uint32_t RoundUpToPowerOfTwo(uint32_t value)
     while (result < value)
         result <<= 1;
     return result;
+}
+
+// Under m_BigLock: a thread created while captures exist gets its capture ring before it
+// can time a call.
+void KitOnThreadCreated(uint32_t threadId, const char* name)
+{
+    ProfilerKitCaptureThreadCreated(threadId -
+                                    static_cast<uint32_t>(GetProfiler()->m_FirstThreadID));
+    if (s_Owner.m_OnThreadCreated != nullptr)
+        s_Owner.m_OnThreadCreated(threadId, name);
 }
 
 // ---- the name service, all under m_BigLock ----
@@ -180,7 +193,7 @@ bool RegisterRecord(SProfilerStaticScope* record, uint32_t /*userValue*/)
 
 SProfilerInitParams::SProfilerInitParams()
     : m_Allocator(GetDefaultAllocator()), m_NumScopeEntries(256), m_NumThreadEntries(1024),
-      m_FirstThreadID(1), m_OnThreadCreated(nullptr)
+      m_FirstThreadID(1), m_OnThreadCreated(nullptr), m_NumCaptureEntries(65536)
 {
 }
 
@@ -203,7 +216,11 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
                     params.m_NumThreadEntries <= PROFILER_KIT_MAX_THREAD_ENTRIES);
     PLATFORM_ASSERT(params.m_FirstThreadID >= 1 &&
                     params.m_FirstThreadID <= INT32_MAX - PROFILER_MAX_THREADS);
-    if (!aligned || !fresh || params.m_Allocator == nullptr || params.m_NumScopeEntries <= 0 ||
+    PLATFORM_ASSERT(params.m_NumCaptureEntries >= 2 &&
+                    params.m_NumCaptureEntries <= PROFILER_KIT_MAX_CAPTURE_ENTRIES);
+    if (params.m_NumCaptureEntries < 2 ||
+        params.m_NumCaptureEntries > PROFILER_KIT_MAX_CAPTURE_ENTRIES || !aligned || !fresh ||
+        params.m_Allocator == nullptr || params.m_NumScopeEntries <= 0 ||
         params.m_NumScopeEntries > PROFILER_KIT_MAX_SCOPES || params.m_NumThreadEntries <= 0 ||
         params.m_NumThreadEntries > PROFILER_KIT_MAX_THREAD_ENTRIES || params.m_FirstThreadID < 1 ||
         params.m_FirstThreadID > INT32_MAX - PROFILER_MAX_THREADS)
@@ -227,13 +244,16 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
                static_cast<SProfilerScope*>(table),
                allocator,
                context->GetThreadName,
-               context->m_OnThreadCreated};
+               context->m_OnThreadCreated,
+               params.m_OnThreadCreated};
+    ProfilerKitCaptureConfigure(
+        allocator, RoundUpToPowerOfTwo(static_cast<uint32_t>(params.m_NumCaptureEntries)));
 
     context->m_ProfilerAllocator = allocator;
     context->m_NumScopeEntries = params.m_NumScopeEntries;
     context->m_NumThreadEntries = countersOffset + scopeEntries + ringLength;
     context->m_FirstThreadID = params.m_FirstThreadID;
-    context->m_OnThreadCreated = params.m_OnThreadCreated;
+    context->m_OnThreadCreated = &KitOnThreadCreated;
     context->GetThreadName = &KitGetThreadName;
     std::atomic_ref<SProfilerScope*>(context->m_Scopes)
         .store(s_Owner.m_Scopes, std::memory_order_relaxed);
@@ -254,6 +274,11 @@ bool ProfilerKitInit(const SProfilerInitParams& params)
     std::atomic_ref<ThreadMutex*>(context->m_BigLock).store(mutex, std::memory_order_release);
     CScopedMutexLock hold(mutex);
     context->ForEachModuleScope(&RegisterRecord, 0);
+    // A capture with no change to the code: its failure is reported, the set-up stands.
+    const char* capture = std::getenv("PROFILER_CAPTURE");
+    if (capture != nullptr && capture[0] != '\0' && !ProfilerKitCaptureStart(capture, nullptr))
+        LogWrite(E_LOG_ERROR, "PROFILE", __FILE__, __LINE__,
+                 "PROFILER_CAPTURE: the capture to \"%s\" could not start", capture);
     return true;
 }
 
@@ -264,6 +289,7 @@ void ProfilerKitShutdown()
         return;
     SProfilerContext* context = GetProfiler();
     SProfilerKitHeader* header = ProfilerKitHeader(context);
+    ProfilerKitCaptureStop(); // completes the file of a capture still open
 
     // Timed calls stop recording first; forwarding goes before the owner's log can go; the
     // lock last. A thread that read the lock before it went may still take it, which is why

@@ -27,6 +27,18 @@ bool ProfilerKitOsReplaceFile(const char* from, const char* to);
 // version writes one warning per module, and then reads as absent.
 bool ProfilerKitHeaderMatches(SProfilerContext* context);
 
+// Queues an event of a running capture on the calling thread (nothing when none runs);
+// texts are cut to the event's fields. May take m_BigLock to give the thread its id.
+void ProfilerKitPushEvent(EProfilerKitEvent kind, const char* name, const char* text, double value,
+                          int32_t severity);
+
+// The owner's side of the capture: the allocator and ring length from the set-up, a ring
+// for a thread record created while captures exist (called under m_BigLock), and the tap
+// that takes the owner's log lines into a capture.
+void ProfilerKitCaptureConfigure(SAllocator* allocator, uint32_t ringLength);
+void ProfilerKitCaptureThreadCreated(uint32_t index);
+void ProfilerKitCaptureLogTap(ELogSeverity severity, const char* channel, const char* text);
+
 // ---- snapshots for the report and the trace (owner side; they may allocate) ----
 
 struct SProfilerKitScopeCopy

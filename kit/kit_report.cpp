@@ -237,6 +237,28 @@ bool ProfilerKitReport(FILE* stream)
                      ProfilerKitFixed3(static_cast<double>(longest) * toMs, number[1]));
     }
     std::fprintf(stream, "\n");
+    // The running or last capture's losses: calls per thread, other events in all.
+    const SProfilerKitCapture* capture =
+        std::atomic_ref<SProfilerKitCapture*>(const_cast<SProfilerKitCapture*&>(header.m_Capture))
+            .load(std::memory_order_acquire);
+    if (capture != nullptr)
+    {
+        uint64_t dropped = 0;
+        std::fprintf(stream, "\nCapture drops (the running or last capture):");
+        for (int32_t t = 0; t < snapshot.m_NumThreads; ++t)
+        {
+            const SProfilerKitCaptureThread& slot = capture->m_Threads[t];
+            const uint64_t calls =
+                ProfilerKitLoad(slot.m_Dropped) - ProfilerKitLoad(slot.m_DroppedAtStart);
+            dropped += calls;
+            if (calls != 0)
+                std::fprintf(stream, " thread %d: %" PRIu64 " calls,",
+                             static_cast<int>(t + context->m_FirstThreadID), calls);
+        }
+        CScopedMutexLock hold(capture->m_EventLock);
+        std::fprintf(stream, " %" PRIu64 " calls, %" PRIu64 " other events in all\n", dropped,
+                     capture->m_EventDropped - capture->m_EventDroppedAtStart);
+    }
     // Every write went through the stream's buffer: one error flag and the flush tell.
     const bool flushed = std::fflush(stream) == 0;
     return flushed && std::ferror(stream) == 0;

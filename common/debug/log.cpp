@@ -52,6 +52,7 @@ struct SLogForward
     LogForwardFunc m_Func;
 };
 static std::atomic<SLogForward> s_Forward{SLogForward{nullptr}};
+static std::atomic<LogTapFunc> s_Tap{nullptr};
 
 static void LogSetIndentation(uintptr_t level)
 {
@@ -347,6 +348,11 @@ void LogSetForward(LogForwardFunc forward)
     s_Forward.store(SLogForward{forward}, std::memory_order_release);
 }
 
+void LogSetTap(LogTapFunc tap)
+{
+    s_Tap.store(tap, std::memory_order_release);
+}
+
 static bool LogForwardUninitialized(ELogSeverity severity, const char* channel, const char* file,
                                     uint32_t line, const char* format, va_list args)
 {
@@ -415,8 +421,19 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
     SLogContext* context = g_LogContext;
     if (context == nullptr)
     {
-        if (!LogForwardUninitialized(severity, channel, file, line, format, args))
-            LogWriteUninitialized(format, args);
+        if (LogForwardUninitialized(severity, channel, file, line, format, args))
+            return;
+        if (LogTapFunc tap = s_Tap.load(std::memory_order_acquire))
+        {
+            char plain[1024];
+            va_list copy;
+            va_copy(copy, args);
+            if (std::vsnprintf(plain, sizeof(plain), format, copy) < 0)
+                plain[0] = '\0';
+            va_end(copy);
+            tap(severity, channel != nullptr ? channel : "", plain);
+        }
+        LogWriteUninitialized(format, args);
         return;
     }
 
@@ -453,6 +470,8 @@ void LogWriteV(ELogSeverity severity, const char* channel, const char* file, uin
                        context->m_Callback != nullptr ||
                        context->m_OutputHook != &LogDefaultOutputHook;
     message.m_ElapsedMs = timed ? LogElapsedMilliseconds(context) : 0;
+    if (LogTapFunc tap = s_Tap.load(std::memory_order_acquire); tap != nullptr && message.m_Passed)
+        tap(severity, channel, text);
 
     {
         CLogWritingScope writing;

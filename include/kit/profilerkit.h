@@ -22,13 +22,16 @@ struct SProfilerInitParams
     int32_t m_NumThreadEntries; // calls kept per thread, rounded up to a power of two
     int32_t m_FirstThreadID;    // at least 1
     ProfilerThreadCreatedFunc m_OnThreadCreated; // optional, called under m_BigLock
+    int32_t m_NumCaptureEntries; // each thread's capture ring, rounded up to a power of two
 
-    // The default allocator, 256 scopes, 1024 calls per thread, first id 1, no callback.
+    // The default allocator, 256 scopes, 1024 calls per thread, first id 1, no callback,
+    // capture rings of 65,536 calls (1 MiB per thread, taken at a thread's first capture).
     SProfilerInitParams();
 };
 
 constexpr int32_t PROFILER_KIT_MAX_SCOPES = 1 << 20;
 constexpr int32_t PROFILER_KIT_MAX_THREAD_ENTRIES = 1 << 20;
+constexpr int32_t PROFILER_KIT_MAX_CAPTURE_ENTRIES = 1 << 24;
 
 // Sets the context up: true on success. Fails (assertion and false, nothing changed) for
 // bad parameters, when the context is set up already, and (false) when the allocator
@@ -52,6 +55,40 @@ void ProfilerKitFrame();
 // texts share a hash), marked " (unloaded)" when every module that used it has unloaded.
 // False when the context is not set up or the index is not in use.
 bool ProfilerKitScopeName(int32_t index, char* buffer, size_t size);
+
+// A counter's value now, from any thread: a "C" event of a capture (nothing otherwise).
+void ProfilerKitCounter(const char* name, double value);
+
+// ---- the continuous capture ----
+
+struct SProfilerKitCaptureParams
+{
+    double m_MaxSeconds = 0;  // the capture ends by itself after this long; 0: no limit
+    uint64_t m_MaxBytes = 0;  // ... or once the file holds about this much; 0: no limit
+    uint32_t m_FlushMs = 100; // the file is flushed at least this often, 1 to 10,000
+};
+
+// Streams every timed call of every registered thread, the owner's log lines, counters,
+// frame marks, thread names and module loads and unloads into a Chrome trace-event file
+// (the array form), from the owner only, after ProfilerKitInit. False (nothing changed)
+// when the context is not set up by this module, a capture is open already, the path is
+// null or cannot be created, or the parameters are out of range; params may be null for
+// the defaults. A capture that reached a limit stays open, finished, until stopped.
+bool ProfilerKitCaptureStart(const char* path, const SProfilerKitCaptureParams* params);
+// The last capture's totals once it is stopped: events in the file, its bytes, the calls and
+// other events dropped, and the writer's busy time; false while one is open or before any.
+struct SProfilerKitCaptureResult
+{
+    uint64_t m_Events;
+    uint64_t m_Bytes;
+    uint64_t m_DroppedCalls;
+    uint64_t m_DroppedEvents;
+    double m_WriterBusySeconds;
+};
+bool ProfilerKitCaptureResult(SProfilerKitCaptureResult* result);
+// Ends the open capture and completes its file: false when none is open or the file could
+// not be written whole. ProfilerKitShutdown and the process's exit stop a capture too.
+bool ProfilerKitCaptureStop();
 
 // ---- the scope timer behind PROFILE_SCOPE ----
 
@@ -154,12 +191,13 @@ private:
 // The profiler compiled out (a shipping build): no record, no timing, and no reference to
 // the kit or the shared library, so the module links without them. The arguments are not
 // evaluated; sizeof only keeps a variable used for them from being reported unused.
-// Every macro of the kit has its empty form here: PROFILE_SCOPE, PROFILE_SCOPE_DYNAMIC and
-// PROFILE_FRAME.
+// Every macro of the kit has its empty form here: PROFILE_SCOPE, PROFILE_SCOPE_DYNAMIC,
+// PROFILE_FRAME and PROFILE_COUNTER.
 #define PROFILE_SCOPE(name, thresholdMs) static_cast<void>(sizeof(name) + sizeof(thresholdMs))
 #define PROFILE_SCOPE_DYNAMIC(name, thresholdMs)                                                   \
     static_cast<void>(sizeof(name) + sizeof(thresholdMs))
 #define PROFILE_FRAME() static_cast<void>(0)
+#define PROFILE_COUNTER(name, value) static_cast<void>(sizeof(name) + sizeof(value))
 #else
 #define PROFILER_KIT_JOIN2(a, b) a##b
 #define PROFILER_KIT_JOIN(a, b) PROFILER_KIT_JOIN2(a, b)
@@ -197,4 +235,6 @@ template <size_t N> constexpr bool ProfilerKitIsLiteral<const char (&)[N]> = tru
         &SProfilerKitDynamicSiteOf<n>::s_Site, name, static_cast<float>(thresholdMs)))
 
 #define PROFILE_FRAME() ProfilerKitFrame()
+// A named value (a string) now, drawn as a plot by trace viewers; recorded during a capture.
+#define PROFILE_COUNTER(name, value) ProfilerKitCounter(name, static_cast<double>(value))
 #endif

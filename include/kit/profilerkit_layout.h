@@ -1,6 +1,7 @@
-// The client kit's layouts inside the shared record: the kit header in m_OpaqueBlock and the
+// The client kit's layouts inside the shared record: the kit header in m_OpaqueBlock, the
 // 16-byte entries of the per-thread buffers, which their thread writes and others read
-// while it runs (atomic accesses; 64-bit counts, which never wrap). Portable.
+// while it runs (atomic accesses; 64-bit counts, which never wrap), and the capture's
+// per-thread rings and shared event queue, which every module's kit writes. Portable.
 #pragma once
 
 #include <atomic>
@@ -11,7 +12,7 @@
 #include "profile/profilercontext.h"
 
 constexpr uint32_t PROFILER_KIT_MAGIC = 0x54494B50u; // "PKIT" in memory order
-constexpr uint32_t PROFILER_KIT_VERSION = 2;
+constexpr uint32_t PROFILER_KIT_VERSION = 3;
 constexpr uint32_t PROFILER_KIT_FRAME_MARKS = 1024; // frame ring length, a power of two
 constexpr uint32_t PROFILER_KIT_STATE_READY = 1;
 constexpr uint32_t PROFILER_KIT_STATE_SHUT_DOWN = 2;
@@ -64,6 +65,8 @@ typedef void (*ProfilerKitReleaseNameFunc)(const SProfilerKitName* name);
 typedef void (*ProfilerKitAppendFunc)(const char* piece, void* user);
 typedef bool (*ProfilerKitScopeTextFunc)(int32_t index, ProfilerKitAppendFunc append, void* user);
 
+struct SProfilerKitCapture;
+
 // At offset 0 of m_OpaqueBlock. Zero until the owner's ProfilerKitInit; the magic and the
 // version are written before m_BigLock is installed and never change afterwards.
 struct SProfilerKitHeader
@@ -84,6 +87,9 @@ struct SProfilerKitHeader
     ProfilerKitReleaseNameFunc m_ReleaseName;
     ProfilerKitScopeTextFunc m_ScopeText;
     uint32_t m_ModulesLeftOut; // kit modules that found the module table full (never reset)
+    // Set by the owner's first capture and kept for the life of the process, since timed
+    // calls may read it at any moment; null before.
+    SProfilerKitCapture* m_Capture;
 };
 
 // m_ScopeEntries[scope index]: the thread's totals for one scope. A call of a scope that
@@ -120,6 +126,63 @@ struct alignas(8) SProfilerKitRingEntry
     uint64_t m_Packed; // duration in the low PROFILER_KIT_DURATION_BITS, the scope index above
 };
 
+// ---- the continuous capture ----
+// Each thread's calls go to a ring of its own, which only the thread writes and only the
+// owner's writer thread reads: the thread publishes m_Head, the writer m_Tail. A call that
+// finds the ring full is dropped and counted; the thread writes a drop mark (start ticks
+// with PROFILER_KIT_CAPTURE_DROPS set, the count in m_Packed) once there is room again.
+constexpr uint64_t PROFILER_KIT_CAPTURE_DROPS = uint64_t(1) << 63;
+struct alignas(64) SProfilerKitCaptureThread
+{
+    SProfilerKitRingEntry* m_Ring; // m_RingLength entries, set under m_BigLock, never freed
+    uint64_t m_Head;               // entries written (the thread's)
+    uint64_t m_Tail;               // entries taken (the writer's)
+    uint64_t m_TailSeen;           // the thread's last look at m_Tail
+    uint64_t m_Dropped;            // calls dropped, over every capture (the thread's)
+    uint64_t m_Unmarked;           // of them, not yet in a drop mark (the thread's alone)
+    uint64_t m_LossTicks;          // when the unmarked run of drops began
+    uint64_t m_DroppedAtStart;     // m_Dropped when the last capture began (the owner's)
+};
+
+// Log lines, counters, frame marks and module events: rare beside calls, from any thread,
+// so they share one queue under m_EventLock and carry copies of their texts.
+enum EProfilerKitEvent : uint32_t
+{
+    E_PROFILER_KIT_EVENT_LOG,           // m_Name the channel, m_Text the line, m_Severity
+    E_PROFILER_KIT_EVENT_COUNTER,       // m_Name, m_Value
+    E_PROFILER_KIT_EVENT_FRAME,         //
+    E_PROFILER_KIT_EVENT_MODULE_LOAD,   // m_Text the module's file
+    E_PROFILER_KIT_EVENT_MODULE_UNLOAD, // m_Text the module's file
+    E_PROFILER_KIT_EVENT_COUNT
+};
+constexpr uint32_t PROFILER_KIT_EVENT_NAME = 64;  // bytes kept of a channel or counter name
+constexpr uint32_t PROFILER_KIT_EVENT_TEXT = 416; // bytes kept of a line or a file name
+constexpr uint32_t PROFILER_KIT_EVENTS = 2048;    // queue length, a power of two
+struct alignas(8) SProfilerKitEvent
+{
+    uint64_t m_Ticks;
+    double m_Value;
+    uint32_t m_Kind; // EProfilerKitEvent
+    uint32_t m_ThreadId;
+    int32_t m_Severity;
+    char m_Name[PROFILER_KIT_EVENT_NAME];
+    char m_Text[PROFILER_KIT_EVENT_TEXT];
+};
+
+struct SProfilerKitCapture
+{
+    uint32_t m_Active;     // 1 while calls and events go to the capture
+    uint32_t m_RingLength; // entries of each thread's ring, a power of two
+    uint64_t m_StartTicks;
+    ThreadMutex* m_EventLock;
+    uint64_t m_EventHead;    // under m_EventLock, as the two below
+    uint64_t m_EventTail;    //
+    uint64_t m_EventDropped; // events that found the queue full, over every capture
+    uint64_t m_EventDroppedAtStart;
+    SProfilerKitCaptureThread m_Threads[PROFILER_MAX_THREADS];
+    SProfilerKitEvent m_Events[PROFILER_KIT_EVENTS];
+};
+
 static_assert(sizeof(SProfilerKitScopeEntry) == PROFILER_ENTRY_SIZE, "scope entry size");
 static_assert(sizeof(SProfilerKitRingHeader) == PROFILER_ENTRY_SIZE, "ring header size");
 static_assert(sizeof(SProfilerKitScopeCounters) == PROFILER_ENTRY_SIZE, "counters size");
@@ -131,6 +194,10 @@ static_assert(offsetof(SProfilerKitHeader, m_Frames) == 64, "kit header moved");
 static_assert(offsetof(SProfilerKitHeader, m_AcquireName) ==
                   64 + sizeof(SProfilerKitFrameMark) * PROFILER_KIT_FRAME_MARKS,
               "kit header moved");
+static_assert(offsetof(SProfilerKitHeader, m_Capture) == (sizeof(void*) == 4 ? 16464 : 16480),
+              "kit header moved");
+static_assert(sizeof(SProfilerKitRingEntry) == 16 && sizeof(SProfilerKitCaptureThread) == 64,
+              "capture ring entries and per-thread slots");
 static_assert(sizeof(SProfilerKitHeader) <= sizeof(SProfilerContext::m_OpaqueBlock),
               "the kit header fits the opaque block");
 // 64-bit fields must be readable without tearing in 32-bit builds too.

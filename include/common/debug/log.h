@@ -90,6 +90,12 @@ typedef bool (*LogForwardFunc)(ELogSeverity severity, const char* channel, const
                                uint32_t line, const char* format, va_list args);
 // Installs the module's forwarding (null removes it); any thread may write meanwhile.
 void LogSetForward(LogForwardFunc forward);
+// Sees each line this module's log writes: those that pass the filters, and the plain
+// lines of the uninitialised log that no forwarding took. Called on the writing thread
+// before the outputs; the profiler's capture records lines through it.
+typedef void (*LogTapFunc)(ELogSeverity severity, const char* channel, const char* text);
+// Installs the module's tap (null removes it); any thread may write meanwhile.
+void LogSetTap(LogTapFunc tap);
 
 // A null format is asserted and written as the empty text. A null channel or file is
 // asserted on an initialised log and written as the empty text; the uninitialised log does

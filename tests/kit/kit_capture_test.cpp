@@ -1,0 +1,221 @@
+// The continuous capture read back whole with a strict JSON parser: every call of a
+// multi-threaded run (or its drop) on its thread, nesting, log lines, counters, frames and
+// module events; the file of a process killed mid-capture; the start by PROFILER_CAPTURE.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "kit/profilerkit.h"
+#include "platform/os.h"
+#include "test_support.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#define KIT_ENTRY(type, module, name)                                                              \
+    reinterpret_cast<type>(                                                                        \
+        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)))
+#else
+#include <csignal>
+#include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(dlsym(module, name))
+#endif
+
+namespace
+{
+
+std::string CapturePath(const char* suffix)
+{
+    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
+           suffix;
+}
+
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+[[maybe_unused]] uint64_t FileSize(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<uint64_t>(in.tellg()) : 0;
+}
+
+int64_t Ns(const nlohmann::json& value) // "ts" and "dur" carry whole nanoseconds
+{
+    return std::llround(value.get<double>() * 1000);
+}
+
+} // namespace
+
+TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
+{
+    SProfilerInitParams params;
+    params.m_NumCaptureEntries = 4096; // small: calls may be dropped, but each is accounted
+    ASSERT_TRUE(ProfilerKitInit(params));
+    const std::string path = CapturePath(".json");
+    ASSERT_TRUE(ProfilerKitCaptureStart(path.c_str(), nullptr));
+    EXPECT_FALSE(ProfilerKitCaptureStart(path.c_str(), nullptr)); // one at a time
+    void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
+    void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
+    const auto runA = KIT_ENTRY(void (*)(int), moduleA, "KitModuleARun");
+    const auto logB = KIT_ENTRY(void (*)(const char*), moduleB, "KitModuleBLog");
+    ASSERT_TRUE(runA && logB);
+    constexpr int kThreads = 4, kIterations = 2000, kCallsPerIteration = 2 + 11; // 11 in A
+    uint32_t ids[kThreads];
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kIterations; ++i)
+            {
+                PROFILE_SCOPE("Capture::Outer", 0);
+                PROFILE_SCOPE("Capture::Inner", 1000); // below its threshold
+                runA(1);
+                if (i % 100 == 0)
+                    PROFILE_COUNTER("Capture::Counter", i + t);
+            }
+            {
+                PROFILE_SCOPE("Capture::Slow", 1); // over its threshold
+                OsSleep(2);
+            }
+            PROFILE_FRAME();
+            logB(std::to_string(t).c_str());
+            ids[t] = GetProfiler()->PeekThreadID();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    OsModuleUnload(moduleA);
+    ASSERT_TRUE(ProfilerKitCaptureStop());
+    SProfilerKitCaptureResult result;
+    ASSERT_TRUE(ProfilerKitCaptureResult(&result));
+
+    const nlohmann::json events = nlohmann::json::parse(FileText(path));
+    EXPECT_EQ(result.m_Events, events.size());
+    std::map<uint32_t, std::vector<nlohmann::json>> calls;    // per thread id
+    std::map<std::string, std::map<uint32_t, uint64_t>> seen; // kind: count per thread id
+    std::map<uint32_t, std::string> names, lines;
+    uint64_t dropped = 0;
+    for (const nlohmann::json& event : events)
+    {
+        const uint32_t tid = event.at("tid");
+        const std::string ph = event.at("ph"), name = event.at("name");
+        if (ph == "X")
+        {
+            calls[tid].push_back(event);
+            EXPECT_EQ(event.contains("args"), name == "Capture::Slow") << name;
+        }
+        else if (ph == "M")
+            names[tid] = event.at("args").at("name");
+        else if (name == "Dropped calls")
+            seen[name][tid] += event.at("args").at("count").get<uint64_t>();
+        else if (ph == "i" && event.at("s") == "t")
+        {
+            lines[tid] = name;
+            EXPECT_EQ(event.at("args"),
+                      nlohmann::json::parse(R"({"severity":"warning","channel":"PLUGIN"})"));
+        }
+        else if (ph == "C")
+            seen["C" + event.at("args").at("value").dump()][tid] += 1;
+        else if (ph == "i" && event.at("s") == "p") // a module event, keyed by its module
+            seen[name + (event.at("args").at("file").get<std::string>().find("kit_module_a") !=
+                                 std::string::npos
+                             ? " A"
+                             : " B")][tid] += 1;
+        else
+            seen[name][tid] += 1;
+    }
+    for (int t = 0; t < kThreads; ++t)
+    {
+        const uint32_t tid = ids[t];
+        dropped += seen["Dropped calls"][tid];
+        EXPECT_EQ(calls[tid].size() + seen["Dropped calls"][tid],
+                  uint64_t(kIterations) * kCallsPerIteration + 1);
+        EXPECT_EQ(lines[tid], std::to_string(t));
+        EXPECT_EQ(seen["Frame"][tid], 1u);
+        EXPECT_EQ(seen["C" + std::to_string(kIterations - 100 + t)][tid], 1u);
+        EXPECT_FALSE(names[tid].empty());
+        // Calls nest: sorted by start, longest first, each ends within the one enclosing it.
+        auto& list = calls[tid];
+        std::sort(list.begin(), list.end(), [](const nlohmann::json& a, const nlohmann::json& b) {
+            return std::make_pair(Ns(a["ts"]), -Ns(a["dur"])) <
+                   std::make_pair(Ns(b["ts"]), -Ns(b["dur"]));
+        });
+        std::vector<int64_t> open;
+        for (const nlohmann::json& call : list)
+        {
+            const int64_t start = Ns(call["ts"]), end = start + Ns(call["dur"]);
+            while (!open.empty() && open.back() <= start)
+                open.pop_back();
+            ASSERT_TRUE(open.empty() || end <= open.back()) << call.dump();
+            open.push_back(end);
+        }
+    }
+    EXPECT_EQ(result.m_DroppedCalls, dropped);
+    FILE* report = std::tmpfile();
+    ASSERT_TRUE(ProfilerKitReport(report));
+    std::string text(std::size_t(std::ftell(report)), '\0');
+    std::rewind(report);
+    text.resize(std::fread(text.data(), 1, text.size(), report));
+    std::fclose(report);
+    EXPECT_NE(text.find(" " + std::to_string(dropped) + " calls, 0 other events in all\n"),
+              std::string::npos);
+    const uint32_t main = GetProfiler()->PeekThreadID();
+    EXPECT_TRUE(seen["Module loaded A"][main] == 1 && seen["Module loaded B"][main] == 1 &&
+                seen["Module unloaded A"][main] == 1 && seen["Module unloaded B"].empty());
+    ProfilerKitShutdown();
+    OsModuleUnload(moduleB);
+}
+
+TEST(KitCapture, StartsFromTheEnvironmentAndLeavesAReadableFileWhenKilled)
+{
+    const std::string path = CapturePath(".json"), killed = CapturePath("_killed.json");
+#if !defined(_WIN32)
+    // A child killed mid-capture. Windows has no fork; its file is written by the same
+    // portable writer through the same unbuffered writes.
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        setenv("PROFILER_CAPTURE", killed.c_str(), 1);
+        ProfilerKitInit(SProfilerInitParams());
+        for (int i = 0;; ++i)
+        {
+            PROFILE_SCOPE("Killed::Work", 0);
+            if (i % 100 == 0)
+                OsSleep(1);
+        }
+    }
+    const bool grew = WaitUntil([&] { return FileSize(killed) > 300000; });
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(grew) << FileText(killed).size();
+    std::string text = FileText(killed);
+    // A kill inside a write may cut the last event: viewers skip it, as this does.
+    if (text.back() != '}')
+        text.resize(text.rfind(",\n"));
+    const nlohmann::json partial = nlohmann::json::parse(text + "]");
+    EXPECT_GT(partial.size(), 1000u);
+    EXPECT_EQ(partial.back().at("name"), "Killed::Work");
+    setenv("PROFILER_CAPTURE", path.c_str(), 1);
+#else
+    _putenv(("PROFILER_CAPTURE=" + path).c_str());
+#endif
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    EXPECT_FALSE(ProfilerKitCaptureStart(path.c_str(), nullptr)); // PROFILER_CAPTURE's is open
+    for (int i = 0; i < 100; ++i)
+    {
+        PROFILE_SCOPE("Env::Work", 0);
+    }
+    ProfilerKitShutdown(); // finishes the file
+    const nlohmann::json events = nlohmann::json::parse(FileText(path));
+    EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                            [](const nlohmann::json& e) { return e.at("name") == "Env::Work"; }),
+              100);
+}
