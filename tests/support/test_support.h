@@ -71,16 +71,14 @@ struct SCountingAllocator
         const int countdown = counting->m_FailCountdown.load();
         if (countdown >= 0)
             counting->m_FailCountdown.store(countdown - 1);
-        if (countdown == 0)
+        void* block =
+            countdown == 0 ? nullptr : DefaultAlloc(GetDefaultAllocator(), size, alignment);
+        if (block == nullptr)
             return nullptr;
-        void* block = DefaultAlloc(GetDefaultAllocator(), size, alignment);
-        if (block != nullptr)
-        {
-            std::memset(block, 0xCD, size);
-            counting->m_Allocations.fetch_add(1);
-            counting->m_LastSize.store(size);
-            counting->m_LastAlignment.store(alignment);
-        }
+        std::memset(block, 0xCD, size);
+        counting->m_Allocations.fetch_add(1);
+        counting->m_LastSize.store(size);
+        counting->m_LastAlignment.store(alignment);
         return block;
     }
     static void Free(SAllocator* self, void* block)
@@ -96,11 +94,10 @@ inline bool WaitUntil(const std::function<bool()>& condition,
 {
     const auto end = std::chrono::steady_clock::now() + deadline;
     while (!condition())
-    {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
