@@ -31,18 +31,6 @@
 namespace
 {
 
-std::string CapturePath(const char* suffix)
-{
-    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
-           suffix;
-}
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 [[maybe_unused]] uint64_t FileSize(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -61,7 +49,7 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
     SProfilerInitParams params;
     params.m_NumCaptureEntries = 4096; // small: calls may be dropped, but each is accounted
     ASSERT_TRUE(ProfilerKitInit(params));
-    const std::string path = CapturePath(".json");
+    const std::string path = TempPath(".json");
     ASSERT_TRUE(ProfilerKitCaptureStart(path.c_str(), nullptr));
     EXPECT_FALSE(ProfilerKitCaptureStart(path.c_str(), nullptr)); // one at a time
     void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
@@ -176,7 +164,7 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
 
 TEST(KitCapture, StartsFromTheEnvironmentAndLeavesAReadableFileWhenKilled)
 {
-    const std::string path = CapturePath(".json"), killed = CapturePath("_killed.json");
+    const std::string path = TempPath(".json"), killed = TempPath("_killed.json");
 #if !defined(_WIN32)
     // A child killed mid-capture. Windows has no fork; its file is written by the same
     // portable writer through the same unbuffered writes.

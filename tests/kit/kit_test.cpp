@@ -38,19 +38,6 @@ namespace
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
 
-// A file of this test's own: tests run in parallel processes.
-std::string TempPath(const char* suffix)
-{
-    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
-           suffix;
-}
-
-std::string FileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::string ReportText()
 {
     const std::string path = TempPath("_report.txt");

@@ -1,16 +1,20 @@
 // Test helpers shared by every test executable: a recording assertion handler, a counting
-// allocator that can fail on demand, and bounded waiting. Portable.
+// allocator that can fail on demand, bounded waiting, and the test's own files. Portable.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "common/debug/assert.h"
 #include "common/memory/allocator.h"
@@ -120,4 +124,17 @@ inline bool OtherThreadTakes(ThreadMutex* mutex)
             ThreadMutexUnlock(mutex);
     }).join();
     return taken;
+}
+
+// A file of the running test's own: tests run in parallel processes.
+inline std::string TempPath(const char* suffix)
+{
+    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
+           suffix;
+}
+
+inline std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
