@@ -373,7 +373,9 @@ void WriterMain(void* /*arg*/)
     {
         const bool stop = s_Writer.m_Stop.load(std::memory_order_acquire);
         const int64_t begin = GetCounterTicks();
-        const bool busy = DrainEvents(capture) | DrainRings(context, capture);
+        // Both drains run every time: the events must not wait behind busy rings.
+        const bool events = DrainEvents(capture);
+        const bool busy = DrainRings(context, capture) || events;
         const int64_t now = GetCounterTicks();
         s_Writer.m_BusyTicks += busy ? now - begin : 0;
         const bool limit =
