@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -15,27 +13,15 @@
 #include "platform/os.h"
 #include "test_support.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#define KIT_ENTRY(type, module, name)                                                              \
-    reinterpret_cast<type>(                                                                        \
-        reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(module), name)))
-#else
+#if !defined(_WIN32)
 #include <csignal>
-#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(dlsym(module, name))
 #endif
+#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
 namespace
 {
-
-[[maybe_unused]] uint64_t FileSize(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    return in ? static_cast<uint64_t>(in.tellg()) : 0;
-}
 
 int64_t Ns(const nlohmann::json& value) // "ts" and "dur" carry whole nanoseconds
 {
@@ -180,7 +166,7 @@ TEST(KitCapture, StartsFromTheEnvironmentAndLeavesAReadableFileWhenKilled)
                 OsSleep(1);
         }
     }
-    const bool grew = WaitUntil([&] { return FileSize(killed) > 300000; });
+    const bool grew = WaitUntil([&] { return FileText(killed).size() > 300000; });
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     ASSERT_TRUE(grew) << FileText(killed).size();
