@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -127,10 +128,14 @@ inline bool OtherThreadTakes(ThreadMutex* mutex)
 }
 
 // A file of the running test's own: tests run in parallel processes.
+// The test's own file: every configuration runs the same test under the same name in the same
+// temporary folder, so a file an earlier run left there is removed before the test sees it.
 inline std::string TempPath(const char* suffix)
 {
-    return testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() +
-           suffix;
+    const std::string path = testing::TempDir() +
+                             testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
+    std::remove(path.c_str());
+    return path;
 }
 
 inline std::string FileText(const std::string& path)
