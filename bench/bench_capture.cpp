@@ -2,6 +2,7 @@
 // against the same scope outside one, the writer's events per second of its busy time,
 // the drops of four threads at 1 million calls per second in total for 10 s, and the bytes
 // of an event in the file.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -15,44 +16,56 @@
 namespace
 {
 
-constexpr int kBatch = 16384; // calls between pauses: a quarter of a default capture ring
+constexpr int kBatch = 16384; // calls timed at once: a quarter of a default capture ring
 
 std::string CaptureFile()
 {
     return (std::filesystem::temp_directory_path() / "bench_capture.json").string();
 }
 
-// Batches of timed calls; between them, outside the timing, the writer empties the ring, so
-// that each call takes the ring's path and none is dropped.
-void TimedBatches(benchmark::State& state)
+double BatchNs() // one batch of timed calls, in nanoseconds per call
 {
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i)
+    {
+        PROFILE_SCOPE("Bench::Capture", 0);
+        benchmark::ClobberMemory();
+    }
+    const std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - begin;
+    return spent.count() / kBatch;
+}
+
+// Pairs of batches, one outside a capture and one during it, taken back to back so that
+// the load of a shared machine falls on both alike; the median of the pairs' ratios. A
+// capture's start and stop (a thread created or joined, a file opened or closed) slow the
+// calls right after them, so an untimed batch follows each. Each capture is fresh, its ring
+// empty: every call takes the ring's path and none is dropped.
+void BM_TimedScopeDuringCaptureOverOutside(benchmark::State& state)
+{
+    std::vector<double> outside, during, ratios;
+    SProfilerKitCaptureResult result{};
+    double dropped = 0;
     for (auto _ : state)
     {
-        for (int i = 0; i < kBatch; ++i)
-        {
-            PROFILE_SCOPE("Bench::Capture", 0);
-            benchmark::ClobberMemory();
-        }
-        state.PauseTiming();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        state.ResumeTiming();
+        ProfilerKitCaptureStart(CaptureFile().c_str(), nullptr);
+        BatchNs();
+        during.push_back(BatchNs());
+        ProfilerKitCaptureStop();
+        ProfilerKitCaptureResult(&result);
+        dropped += static_cast<double>(result.m_DroppedCalls);
+        BatchNs();
+        outside.push_back(BatchNs());
+        ratios.push_back(during.back() / outside.back());
+        state.SetIterationTime((during.back() + outside.back()) * kBatch * 1e-9);
     }
-    state.SetItemsProcessed(state.iterations() * kBatch);
-}
-
-void BM_TimedScopeOutsideCapture(benchmark::State& state)
-{
-    TimedBatches(state);
-}
-
-void BM_TimedScopeDuringCapture(benchmark::State& state)
-{
-    ProfilerKitCaptureStart(CaptureFile().c_str(), nullptr);
-    TimedBatches(state);
-    ProfilerKitCaptureStop();
-    SProfilerKitCaptureResult result{};
-    ProfilerKitCaptureResult(&result);
-    state.counters["dropped"] = static_cast<double>(result.m_DroppedCalls);
+    const auto median = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    state.counters["dropped"] = dropped;
+    state.counters["outside_ns"] = median(outside);
+    state.counters["during_ns"] = median(during);
+    state.counters["ratio"] = median(ratios);
 }
 
 // Bursts that nearly fill the ring, each drained before the next: the writer's events per
@@ -119,9 +132,7 @@ void BM_FourThreadsOneMillionCallsPerSecond(benchmark::State& state)
 
 } // namespace
 
-// Outside and during interleave in repetitions, so the machine's load falls on both.
-BENCHMARK(BM_TimedScopeOutsideCapture)->UseRealTime()->Iterations(300);
-BENCHMARK(BM_TimedScopeDuringCapture)->UseRealTime()->Iterations(300);
+BENCHMARK(BM_TimedScopeDuringCaptureOverOutside)->UseManualTime()->Iterations(400);
 BENCHMARK(BM_WriterEventsPerBusySecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_FourThreadsOneMillionCallsPerSecond)->UseRealTime()->Iterations(1)->Repetitions(1);
 

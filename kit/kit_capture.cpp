@@ -87,10 +87,11 @@ void AppendJsonString(std::string* out, const char* text)
 
 void WriteOut()
 {
-    if (s_Writer.m_Used != 0 && std::fwrite(s_Writer.m_Buffer.data(), 1, s_Writer.m_Used,
-                                            s_Writer.m_File) != s_Writer.m_Used)
-        s_Writer.m_Failed = true;
-    s_Writer.m_Bytes += s_Writer.m_Used;
+    const size_t written = s_Writer.m_Used != 0 ? std::fwrite(s_Writer.m_Buffer.data(), 1,
+                                                              s_Writer.m_Used, s_Writer.m_File)
+                                                : 0;
+    s_Writer.m_Failed = s_Writer.m_Failed || written != s_Writer.m_Used;
+    s_Writer.m_Bytes += written; // the file's bytes, also after a failed write
     s_Writer.m_Used = 0;
 }
 
@@ -448,6 +449,13 @@ bool ProfilerKitCaptureStart(const char* path, const SProfilerKitCaptureParams* 
     if (file == nullptr)
         return false;
     std::setvbuf(file, nullptr, _IONBF, 0); // the writer's buffer is the only one
+    // A file that takes no bytes (a full disk) fails the start rather than the stop.
+    static const char s_Begin[] = "[\n";
+    if (std::fwrite(s_Begin, 1, sizeof(s_Begin) - 1, file) != sizeof(s_Begin) - 1)
+    {
+        std::fclose(file);
+        return false;
+    }
 
     SProfilerKitHeader* header = ProfilerKitHeader(context);
     {
@@ -498,7 +506,7 @@ bool ProfilerKitCaptureStart(const char* path, const SProfilerKitCaptureParams* 
     s_Writer.m_Buffer.assign(WRITE_AT + EVENT_ROOM + PROFILER_KIT_EVENT_TEXT * 8, '\0');
     s_Writer.m_Used = 0;
     s_Writer.m_First = true;
-    s_Writer.m_Bytes = 0;
+    s_Writer.m_Bytes = sizeof(s_Begin) - 1;
     s_Writer.m_Events = 0;
     s_Writer.m_BusyTicks = 0;
     s_Writer.m_Failed = false;
@@ -509,9 +517,6 @@ bool ProfilerKitCaptureStart(const char* path, const SProfilerKitCaptureParams* 
     s_Writer.m_Names.clear();
     s_Writer.m_Thresholds.clear();
     std::memset(s_Writer.m_DropsMarked, 0, sizeof(s_Writer.m_DropsMarked));
-    s_Writer.m_Buffer[s_Writer.m_Used++] = '[';
-    s_Writer.m_Buffer[s_Writer.m_Used++] = '\n';
-    WriteOut();
     RefreshNames();
 
     LogSetTap(&ProfilerKitCaptureLogTap);

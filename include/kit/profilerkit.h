@@ -70,10 +70,11 @@ struct SProfilerKitCaptureParams
 
 // Streams every timed call of every registered thread, the owner's log lines, counters,
 // frame marks, thread names and module loads and unloads into a Chrome trace-event file
-// (the array form), from the owner only, after ProfilerKitInit. False (nothing changed)
-// when the context is not set up by this module, a capture is open already, the path is
-// null or cannot be created, or the parameters are out of range; params may be null for
-// the defaults. A capture that reached a limit stays open, finished, until stopped.
+// (the array form), from the owner only, after ProfilerKitInit. False (no capture) when
+// the context is not set up by this module, a capture is open already, the path is null
+// or its file cannot be created or written, or the parameters are out of range; params may
+// be null for the defaults. A capture that reached a limit, or whose file failed, stays
+// open, finished, until stopped.
 bool ProfilerKitCaptureStart(const char* path, const SProfilerKitCaptureParams* params);
 // The last capture's totals once it is stopped: events in the file, its bytes, the calls and
 // other events dropped, and the writer's busy time; false while one is open or before any.

@@ -1,6 +1,7 @@
 // The continuous capture read back whole with a strict JSON parser: every call of a
 // multi-threaded run (or its drop) on its thread, nesting, log lines, counters, frames and
-// module events; the file of a process killed mid-capture; the start by PROFILER_CAPTURE.
+// module events; its limits and files it cannot write; the file of a process killed
+// mid-capture; the start by PROFILER_CAPTURE.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -146,6 +147,54 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
                 seen["Module unloaded A"][main] == 1 && seen["Module unloaded B"].empty());
     ProfilerKitShutdown();
     OsModuleUnload(moduleB);
+}
+
+TEST(KitCapture, RefusesAFileItCannotWriteAndEndsByItselfAtItsLimits)
+{
+    EXPECT_FALSE(ProfilerKitCaptureStart(TempPath(".json").c_str(), nullptr)); // no set-up yet
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    EXPECT_FALSE(ProfilerKitCaptureStart((TempPath("") + "/missing/x.json").c_str(), nullptr));
+#if !defined(_WIN32)
+    EXPECT_FALSE(ProfilerKitCaptureStart("/dev/full", nullptr)); // takes no byte
+#endif
+    const std::pair<double, uint64_t> limits[] = {{0.02, 0}, {0, 100000}}; // seconds, bytes
+    for (const auto& [seconds, bytes] : limits)
+    {
+        const std::string path = TempPath(".json");
+        SProfilerKitCaptureParams params;
+        params.m_MaxSeconds = seconds;
+        params.m_MaxBytes = bytes;
+        ASSERT_TRUE(ProfilerKitCaptureStart(path.c_str(), &params));
+        // The writer completes the file by itself while the calls go on; later ones stay out.
+        ASSERT_TRUE(WaitUntil([&] {
+            for (int i = 0; i < 100; ++i)
+            {
+                PROFILE_SCOPE("Limit::Work", 0);
+            }
+            const std::string text = FileText(path);
+            return text.size() > 3 && text.compare(text.size() - 3, 3, "\n]\n") == 0;
+        }));
+        const std::string text = FileText(path);
+        EXPECT_FALSE(ProfilerKitCaptureStart(path.c_str(), nullptr)); // open until stopped
+        EXPECT_TRUE(ProfilerKitCaptureStop());
+        SProfilerKitCaptureResult result;
+        ASSERT_TRUE(ProfilerKitCaptureResult(&result));
+        EXPECT_EQ(FileText(path), text);
+        EXPECT_EQ(result.m_Bytes, text.size());
+        EXPECT_GE(result.m_Bytes, bytes);
+        EXPECT_EQ(result.m_Events, nlohmann::json::parse(text).size());
+    }
+#if !defined(_WIN32)
+    // A file that fails mid-capture: a pipe whose reader has gone.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::signal(SIGPIPE, SIG_IGN);
+    ASSERT_TRUE(ProfilerKitCaptureStart(("/dev/fd/" + std::to_string(ends[1])).c_str(), nullptr));
+    close(ends[0]);
+    EXPECT_FALSE(ProfilerKitCaptureStop());
+    close(ends[1]);
+#endif
+    ProfilerKitShutdown();
 }
 
 TEST(KitCapture, StartsFromTheEnvironmentAndLeavesAReadableFileWhenKilled)
