@@ -103,8 +103,7 @@ void CaptureCall(SProfilerKitCapture& capture, SProfilerKitCaptureThread& slot, 
     {
         if (slot.m_Unmarked++ == 0)
             slot.m_LossTicks = start;
-        std::atomic_ref<uint64_t>(slot.m_Dropped)
-            .store(slot.m_Dropped + 1, std::memory_order_relaxed);
+        ProfilerKitStore(slot.m_Dropped, slot.m_Dropped + 1);
         return;
     }
     uint64_t at = head;
@@ -115,7 +114,7 @@ void CaptureCall(SProfilerKitCapture& capture, SProfilerKitCaptureThread& slot, 
         slot.m_Unmarked = 0;
     }
     ring[at++ & (length - 1)] = {start, packed};
-    std::atomic_ref<uint64_t>(slot.m_Head).store(at, std::memory_order_release);
+    ProfilerKitStore(slot.m_Head, at, std::memory_order_release);
 }
 
 // This module's call sites that registered a name, newest first; guarded by m_BigLock.
@@ -314,7 +313,7 @@ void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, in
     // so that a report never shows a longest call below the mean.
     SProfilerKitScopeCounters& counters = ProfilerKitCounters(*thread, header)[index];
     if (ticks > counters.m_LongestTicks)
-        std::atomic_ref<uint64_t>(counters.m_LongestTicks).store(ticks, std::memory_order_relaxed);
+        ProfilerKitStore(counters.m_LongestTicks, ticks);
     const bool over = ticks >= ProfilerKitLoad(context->m_Scopes[index].m_ThresholdTicks);
     const uint64_t duration = ticks < PROFILER_KIT_MAX_DURATION ? ticks : PROFILER_KIT_MAX_DURATION;
     const uint64_t packed = duration | static_cast<uint64_t>(index) << PROFILER_KIT_DURATION_BITS;
@@ -322,14 +321,12 @@ void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, in
         CaptureCall(*capture, capture->m_Threads[thread - context->m_Threads],
                     static_cast<uint64_t>(start), packed);
     if (over)
-        std::atomic_ref<uint64_t>(counters.m_OverThreshold)
-            .store(counters.m_OverThreshold + 1, std::memory_order_relaxed);
+        ProfilerKitStore(counters.m_OverThreshold, counters.m_OverThreshold + 1);
     SProfilerKitScopeEntry& entry =
         static_cast<SProfilerKitScopeEntry*>(thread->m_ScopeEntries)[index];
-    std::atomic_ref<uint64_t>(entry.m_Calls).store(entry.m_Calls + 1, std::memory_order_relaxed);
+    ProfilerKitStore(entry.m_Calls, entry.m_Calls + 1);
     if (depth == 0) // the outermost call of the scope on this thread
-        std::atomic_ref<uint64_t>(entry.m_TotalTicks)
-            .store(entry.m_TotalTicks + ticks, std::memory_order_release);
+        ProfilerKitStore(entry.m_TotalTicks, entry.m_TotalTicks + ticks, std::memory_order_release);
     if (!over)
         return;
 
@@ -339,12 +336,11 @@ void ProfilerKitRecord(SProfilerThread* thread, int32_t index, int64_t start, in
     const uint64_t count = ring.m_Written;
     SProfilerKitRingEntry& slot =
         ProfilerKitRing(*thread, header)[count & (header.m_RingLength - 1)];
-    std::atomic_ref<uint64_t>(ring.m_Begun).store(count + 1, std::memory_order_relaxed);
+    ProfilerKitStore(ring.m_Begun, count + 1);
     std::atomic_thread_fence(std::memory_order_release);
-    std::atomic_ref<uint64_t>(slot.m_StartTicks)
-        .store(static_cast<uint64_t>(start), std::memory_order_relaxed);
-    std::atomic_ref<uint64_t>(slot.m_Packed).store(packed, std::memory_order_relaxed);
-    std::atomic_ref<uint64_t>(ring.m_Written).store(count + 1, std::memory_order_release);
+    ProfilerKitStore(slot.m_StartTicks, static_cast<uint64_t>(start));
+    ProfilerKitStore(slot.m_Packed, packed);
+    ProfilerKitStore(ring.m_Written, count + 1, std::memory_order_release);
 }
 
 void ProfilerKitFrame()
