@@ -89,16 +89,18 @@ void CaptureCall(SProfilerKitCapture& capture, SProfilerKitCaptureThread& slot, 
                  uint64_t packed)
 {
     SProfilerKitRingEntry* ring = ProfilerKitLoad(slot.m_Ring);
-    const uint64_t length = capture.m_RingLength;
+    const uint32_t length = capture.m_RingLength;
     const uint64_t head = slot.m_Head;
-    uint64_t used = head - slot.m_TailSeen;
+    // The ring holds at most 2^24 entries: the low halves of head and tail tell how many are
+    // in use, and 32-bit arithmetic keeps this path short on 32-bit processors.
+    uint32_t used = static_cast<uint32_t>(head) - static_cast<uint32_t>(slot.m_TailSeen);
     if (used + 2 > length)
     {
         slot.m_TailSeen = std::atomic_ref<uint64_t>(slot.m_Tail).load(std::memory_order_acquire);
-        used = head - slot.m_TailSeen;
+        used = static_cast<uint32_t>(head) - static_cast<uint32_t>(slot.m_TailSeen);
     }
     // A pending drop mark goes first, so that a call never goes in while the mark cannot.
-    const uint64_t needed = slot.m_Unmarked != 0 ? 2 : 1;
+    const uint32_t needed = slot.m_Unmarked != 0 ? 2 : 1;
     if (ring == nullptr || used + needed > length)
     {
         if (slot.m_Unmarked++ == 0)
@@ -109,11 +111,11 @@ void CaptureCall(SProfilerKitCapture& capture, SProfilerKitCaptureThread& slot, 
     uint64_t at = head;
     if (slot.m_Unmarked != 0)
     {
-        ring[at++ & (length - 1)] = {slot.m_LossTicks | PROFILER_KIT_CAPTURE_DROPS,
-                                     slot.m_Unmarked};
+        ring[static_cast<uint32_t>(at++) & (length - 1)] = {
+            slot.m_LossTicks | PROFILER_KIT_CAPTURE_DROPS, slot.m_Unmarked};
         slot.m_Unmarked = 0;
     }
-    ring[at++ & (length - 1)] = {start, packed};
+    ring[static_cast<uint32_t>(at++) & (length - 1)] = {start, packed};
     ProfilerKitStore(slot.m_Head, at, std::memory_order_release);
 }
 
