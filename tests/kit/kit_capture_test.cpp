@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -152,12 +153,14 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
 TEST(KitCapture, RefusesAFileItCannotWriteAndEndsByItselfAtItsLimits)
 {
     EXPECT_FALSE(ProfilerKitCaptureStart(TempPath(".json").c_str(), nullptr)); // no set-up yet
-    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    SProfilerInitParams init;
+    init.m_NumCaptureEntries = 2; // most calls are dropped: marks all along
+    ASSERT_TRUE(ProfilerKitInit(init));
     EXPECT_FALSE(ProfilerKitCaptureStart((TempPath("") + "/missing/x.json").c_str(), nullptr));
 #if !defined(_WIN32)
     EXPECT_FALSE(ProfilerKitCaptureStart("/dev/full", nullptr)); // takes no byte
 #endif
-    const std::pair<double, uint64_t> limits[] = {{0.02, 0}, {0, 100000}}; // seconds, bytes
+    const std::pair<double, uint64_t> limits[] = {{0.02, 0}, {0, 20000}}; // seconds, bytes
     for (const auto& [seconds, bytes] : limits)
     {
         const std::string path = TempPath(".json");
@@ -167,7 +170,7 @@ TEST(KitCapture, RefusesAFileItCannotWriteAndEndsByItselfAtItsLimits)
         ASSERT_TRUE(ProfilerKitCaptureStart(path.c_str(), &params));
         // The writer completes the file by itself while the calls go on; later ones stay out.
         ASSERT_TRUE(WaitUntil([&] {
-            for (int i = 0; i < 100; ++i)
+            for (int i = 0; i < 50; ++i)
             {
                 PROFILE_SCOPE("Limit::Work", 0);
             }
@@ -184,6 +187,30 @@ TEST(KitCapture, RefusesAFileItCannotWriteAndEndsByItselfAtItsLimits)
         EXPECT_GE(result.m_Bytes, bytes);
         EXPECT_EQ(result.m_Events, nlohmann::json::parse(text).size());
     }
+    // Every call is in the file or in a drop mark, and the marks stand where calls were lost.
+    const std::string path = TempPath(".json");
+    ASSERT_TRUE(ProfilerKitCaptureStart(path.c_str(), nullptr));
+    for (int burst = 0; burst < 20; ++burst, OsSleep(2))
+        for (int i = 0; i < 50; ++i)
+        {
+            PROFILE_SCOPE("Limit::Burst", 0); // 10 us each, so that no two start alike
+            for (const int64_t end = GetCounterTicks() + int64_t(GetCounterFrequency() / 100000);
+                 GetCounterTicks() < end;)
+                continue;
+        }
+    ASSERT_TRUE(ProfilerKitCaptureStop());
+    uint64_t calls = 0, dropped = 0, marks = 0;
+    std::set<int64_t> starts; // a call written over an unread entry shows twice
+    for (const nlohmann::json& event : nlohmann::json::parse(FileText(path)))
+        if (event.at("name") == "Limit::Burst" && starts.insert(Ns(event.at("ts"))).second)
+            ++calls;
+        else if (event.at("name") == "Dropped calls")
+        {
+            ++marks;
+            dropped += event.at("args").at("count").get<uint64_t>();
+        }
+    EXPECT_EQ(calls + dropped, 1000u);
+    EXPECT_GT(marks, 1u) << dropped;
 #if !defined(_WIN32)
     // A file that fails mid-capture: a pipe whose reader has gone.
     int ends[2];
