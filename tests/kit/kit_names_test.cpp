@@ -1,14 +1,8 @@
 // Names in any bytes reach the trace as valid UTF-8: the OS's thread names (ill-formed,
 // cut by the kernel in a character, or longer than the OS or the kit keeps) and a scope
 // literal with raw bytes. The thread layer's own cut is the thread tests'. Portable.
-#include <gtest/gtest.h>
-
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <thread>
-
 #include "common/thread/thread.h"
-#include "kit/profilerkit.h"
+#include "kit_support.h"
 
 #if defined(_WIN32)
 constexpr size_t kOsNameBytes = 255; // the kit's buffer: descriptions may be longer
@@ -38,9 +32,7 @@ TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
             ThreadAnnounceName(ThreadGetCurrentId(), row.first.c_str());
             PROFILE_SCOPE("Raw \xFF\xC3\xA9\xC3", 0);
         }).join();
-    const std::string path = testing::TempDir() + "kit_names_trace.json";
-    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path)); // checks UTF-8
+    const nlohmann::json trace = Trace(); // parsed as strict UTF-8
     std::vector<std::string> names;
     for (const auto& event : trace.at("traceEvents"))
         names.push_back((event.at("ph") == "M" ? event.at("args") : event).at("name"));

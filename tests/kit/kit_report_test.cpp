@@ -1,17 +1,11 @@
 // What the report and the trace print for calls of known ticks on two threads: the tables'
 // columns and order, another client's module of one record, one frame, calls that start on the same
 // tick or as another ends, recursion and a threshold met exactly. Portable.
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <thread>
 
 #include "common/hash/hash.h"
 #include "common/time/counter.h"
-#include "kit/profilerkit.h"
+#include "kit_support.h"
 
 TEST(KitReport, TablesAndTraceOfKnownCalls)
 {
@@ -48,12 +42,7 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
         ProfilerKitRecord(threads[thread], scope, s + start * f, s + end * f);
     }
 
-    const std::string path = testing::TempDir() + "kit_report_test";
-    FILE* file = std::fopen((path + ".txt").c_str(), "wb");
-    ASSERT_TRUE(ProfilerKitReport(file));
-    std::fclose(file);
-    std::ifstream in(path + ".txt");
-    const std::string report(std::istreambuf_iterator<char>(in), {});
+    const std::string report = ReportText();
     char row[160];
     std::snprintf(row, sizeof row, "%5d  0x%08x     1000.000   %15lld  Report::Small\n", small,
                   static_cast<unsigned>(HashString(names[1])), static_cast<long long>(f));
@@ -71,8 +60,7 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     EXPECT_EQ(upToNever.substr(upToNever.rfind('\n')).find('+'), std::string::npos);
 
     // Events in seconds after the first; the first frame mark is the earliest time.
-    ASSERT_TRUE(ProfilerKitWriteTrace((path + ".json").c_str()));
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path + ".json"));
+    const nlohmann::json trace = Trace();
     std::string events;
     std::vector<double> frames;
     double first = -1;

@@ -2,30 +2,18 @@
 // load, kit-using modules loaded before the set-up, bad set-ups, the trace read back with a JSON
 // parser, timing in threads of every module while the report and the trace export read, a module
 // unloaded, one log for the application, and the shutdown.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <atomic>
 #include <clocale>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <thread>
 #include <tuple>
-#include <vector>
 
 #include "common/debug/log.h"
 #include "common/thread/thread.h"
-#include "kit/profilerkit.h"
+#include "kit_support.h"
 #include "module/kit_module.h"
 #include "platform/os.h"
-#include "test_support.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -37,24 +25,6 @@ namespace
 
 typedef void (*RunFunc)(int iterations);
 constexpr int kIterations = 1000, kOwners = 4;
-
-std::string ReportText()
-{
-    const std::string path = TempPath("_report.txt");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_TRUE(ProfilerKitReport(file));
-    std::fclose(file);
-    return FileText(path);
-}
-
-// The report's first line after the title that ends with the name; empty when none does.
-std::string ReportLine(const char* title, const std::string& name)
-{
-    const std::string report = ReportText();
-    const size_t at = report.find("  " + name + "\n", report.find(title));
-    const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
-    return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
-}
 
 void OwnerStep(int iterations)
 {
@@ -84,13 +54,6 @@ bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, 
 {
     s_Lines.push_back(std::string(channel) + ": " + text);
     return true;
-}
-
-nlohmann::json Trace()
-{
-    const std::string path = TempPath("_trace.json");
-    EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
-    return nlohmann::json::parse(std::ifstream(path));
 }
 
 // What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
@@ -200,11 +163,8 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         {"Owner::Step", kOwners * kIterations}};
     for (const auto& [name, count] : expected)
     {
-        unsigned long long calls = 0, over = 0;
-        double total = 0, mean = 0, longest = 0; // unchecked columns
-        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest >> over;
-        EXPECT_EQ(calls, count) << name;
-        EXPECT_EQ(over, count) << name;
+        const std::array<double, 5> row = Timing(name);
+        EXPECT_TRUE(row[0] == double(count) && row[4] == double(count)) << name;
     }
     OsModuleUnload(moduleA);
 
@@ -335,11 +295,8 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
         {"Owner::Step", 3 * free, 0, 0}};
     for (const auto& [name, count, totalMs, longestUs] : expected)
     {
-        unsigned long long calls = 0;
-        double total = 0, mean = 0, longest = 0;
-        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest;
-        EXPECT_EQ(calls, count) << name;
-        EXPECT_GE(longest, mean) << name;
+        const auto [calls, total, mean, longest, over] = Timing(name);
+        EXPECT_TRUE(calls == double(count) && longest >= mean) << name;
         EXPECT_TRUE(totalMs == 0 || (std::abs(total - totalMs) < 0.002 &&
                                      std::abs(longest - longestUs) < longestUs * 1e-9 + 0.001))
             << name;
@@ -389,20 +346,13 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
         {4,
          {"A::FunctionTemplate (unloaded)", "A::ClassTemplate (unloaded)",
           "Shared::Template (unloaded)"}}};
-    const std::string path = testing::TempDir() + "kit_test_names.json";
-    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
     std::map<std::string, unsigned long long> traced;
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    const nlohmann::json trace = Trace();
     for (const nlohmann::json& event : trace.at("traceEvents"))
         traced[event.at("name")] += event.at("ph") == "X";
-    std::remove(path.c_str());
     for (const auto& [count, names] : cases)
         for (const char* name : names)
-        {
-            unsigned long long calls = 0;
-            std::istringstream(ReportLine("Timing", name)) >> calls;
-            EXPECT_TRUE(calls == count && traced[name] == count) << name;
-        }
+            EXPECT_TRUE(Timing(name)[0] == double(count) && traced[name] == count) << name;
     EXPECT_EQ(traced.size(), 13u + 1); // and the thread's name
     // The first text's threshold, to the fraction: 0.25 ms, not truncated to 0.
     EXPECT_NE(ReportLine("Scopes:", "Physics::Step3207 | Physics::Step26213").find(" 0.250 "),
@@ -421,7 +371,7 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
         return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
     };
     EXPECT_TRUE(once(warned, "the module times nothing")) << warned;
-    EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         2  ", 0), 0u);
+    EXPECT_EQ(Timing("A::Plain (unloaded)")[0], 2.0);
     EXPECT_EQ(context->m_ProfilerNumLoadedModules, 2); // this executable and B
 
     // Loaded twice as the 33rd module, A stays out of the table with one warning; timed.
@@ -437,6 +387,6 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
     }
     const std::string full = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(once(full, "The profiler's module table is full (32 modules)")) << full;
-    EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         4  ", 0), 0u);
+    EXPECT_EQ(Timing("A::Plain (unloaded)")[0], 4.0);
     EXPECT_NE(ReportLine("Modules: 32, 2 more left out (the table holds 32)\n", "file"), "");
 }
