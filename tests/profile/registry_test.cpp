@@ -1,18 +1,11 @@
 // The thread, scope and module registries through the service table: ids and records,
 // failures, the threshold conversion, the scope table, the module table and the release of
 // names, and both registries under concurrent use. Portable.
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstdarg>
-#include <cstdio>
 #include <limits>
 #include <numeric>
-#include <string>
-#include <thread>
 #include <tuple>
-#include <vector>
 
 #include "common/debug/log.h"
 #include "common/hash/hash.h"

@@ -1,5 +1,6 @@
-// Test helpers shared by every test executable: a recording assertion handler, a counting
-// allocator that can fail on demand, bounded waiting, and the test's own files. Portable.
+// Test helpers shared by every test executable, which take GoogleTest and the common standard
+// headers from here: a recording assertion handler, a counting allocator that can fail on
+// demand, bounded waiting, and the test's own files. Portable.
 #pragma once
 
 #include <atomic>

@@ -3,8 +3,6 @@
 // allocator, and concurrent writers. Portable.
 #include <sstream>
 
-#include <gtest/gtest.h>
-
 #include "common/debug/log_context.h"
 #include "common/thread/thread.h"
 #include "common/time/counter.h"

@@ -1,7 +1,5 @@
 // Mutexes, spinlocks, semaphores, conditions and thread-local globals across threads.
 // Portable; every wait that could block for ever has a bounded way out.
-#include <gtest/gtest.h>
-
 #include "common/thread/condition.h"
 #include "common/thread/mutex.h"
 #include "common/thread/semaphore.h"

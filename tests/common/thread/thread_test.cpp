@@ -1,8 +1,6 @@
 // Thread creation, the per-name configuration table, stack sizes, names, adoption,
 // affinity and many lifetimes. Portable: the same tests on every OS. An
 // assertion that no recorder expects ends the test.
-#include <gtest/gtest.h>
-
 #include <bit>
 #include <tuple>
 
