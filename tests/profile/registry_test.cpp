@@ -31,11 +31,10 @@ class ProfilerTest : public testing::Test
 protected:
     void Configure(int32_t scopes, uint32_t threadEntries, int32_t firstId, bool lock = true)
     {
-        m_Ctx->m_ProfilerAllocator = m_Allocator.Get();
-        m_Ctx->m_NumScopeEntries = scopes;
-        m_Ctx->m_NumThreadEntries = threadEntries;
-        m_Ctx->m_FirstThreadID = firstId;
-        m_Ctx->m_Scopes = m_Scopes;
+        std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries, m_Ctx->m_FirstThreadID) =
+            std::tie(scopes, threadEntries, firstId);
+        std::tie(m_Ctx->m_ProfilerAllocator, m_Ctx->m_Scopes) =
+            std::pair(m_Allocator.Get(), m_Scopes);
         if (lock)
             InstallLock();
     }
@@ -97,12 +96,10 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     EXPECT_EQ(m_Allocator.m_LastSize.load(), 10u * 16u); // the scope buffer came first
     for (auto [scopes, threads] : {std::pair{10, 0x10000000u}, {-1, 3u}})
     {
-        m_Ctx->m_NumScopeEntries = scopes;
-        m_Ctx->m_NumThreadEntries = threads;
+        std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries) = std::pair(scopes, threads);
         EXPECT_EQ(m_Ctx->CreateThreadData("sized"), kInvalid);
     }
-    m_Ctx->m_NumScopeEntries = 10;
-    m_Ctx->m_NumThreadEntries = 3;
+    std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries) = std::pair(10, 3u);
     const SThreadSeams saved = g_ThreadSeams;
     g_profiler_this_thread_id_slot = OS_TLS_INVALID;
     g_ThreadSeams.m_TlsAlloc = [] { return OS_TLS_INVALID; };
@@ -201,21 +198,21 @@ TEST_F(ProfilerTest, TheScopeAndModuleTablesAndTheReleaseOfNames)
     const char s[] = "S", p1[] = "S", p2[] = "S", q1[] = "S", q2[] = "S";
     SProfilerStaticScope own[] = {{-1, 2.0f, s}}, p[] = {{-1, 2.0f, p1}, {-1, 2.0f, p2}},
                          q[] = {{-1, 9.0f, "Q only"}, {-1, 9.0f, q1}, {-1, 9.0f, q2}};
-    m_Ctx->RegisterModule(own, own + 1);
-    m_Ctx->RegisterModule(p, p + 2);
-    m_Ctx->RegisterModule(q, q + 3);
+    for (auto [module, count] : {std::pair{own, 1}, {p, 2}, {q, 3}})
+        m_Ctx->RegisterModule(module, module + count);
     ASSERT_EQ(q[2].m_Index, 3);
     const SProfilerScope before = m_Scopes[3];
     m_Ctx->UnregisterModule(p); // P's texts were not in use: nothing changes
     EXPECT_EQ(m_Scopes[3].m_Name, q2);
     m_Ctx->RegisterModule(p, p + 2); // its slots keep 3: no new name
-    m_Ctx->UnregisterModule(q);
-    EXPECT_EQ(m_Scopes[3].m_Name, p1);
-    EXPECT_EQ(m_Scopes[4].m_Name, nullptr); // Q's own scope
-    m_Ctx->UnregisterModule(p);
-    EXPECT_EQ(m_Scopes[3].m_Name, s);
-    m_Ctx->UnregisterModule(own); // nobody left: null name, same hash and ticks
-    EXPECT_EQ(m_Scopes[3].m_Name, nullptr);
+    // Then Q, P and the first go: at last nobody is left, a null name, same hash and ticks.
+    // Q's own scope is cleared with Q.
+    for (auto [module, name] :
+         {std::pair<SProfilerStaticScope*, const char*>{q, p1}, {p, s}, {own, nullptr}})
+    {
+        m_Ctx->UnregisterModule(module);
+        EXPECT_TRUE(m_Scopes[3].m_Name == name && m_Scopes[4].m_Name == nullptr) << name;
+    }
     EXPECT_EQ(std::tie(m_Scopes[3].m_NameHash, m_Scopes[3].m_ThresholdTicks),
               std::tie(before.m_NameHash, before.m_ThresholdTicks));
     EXPECT_EQ(m_Scopes[2].m_Name, cut[0].m_Name); // names of other modules are not touched
