@@ -11,12 +11,6 @@
 
 using SLines = std::vector<std::string>;
 
-// Severity word and channel tag padded to 25 columns: the start of a line at level 0.
-static std::string Head(const std::string& wordAndTag)
-{
-    return wordAndTag + std::string(25 - wordAndTag.size(), ' ');
-}
-
 // Each call as one text. On channels "SHUT" and "ASSERT" the callback shuts the log down,
 // on "NEST" it logs.
 static SLines s_Calls;
@@ -41,6 +35,8 @@ class LogTest : public testing::Test
 {
 protected:
     static inline int64_t s_Now = 0;
+    // Severity word and channel tag padded to 25 columns: the start of a line at level 0.
+    static std::string Head(const std::string& w) { return w + std::string(25 - w.size(), ' '); }
     static inline SLines s_Debug;
     SCountingAllocator m_Counting;
     FILE* m_Stream = std::tmpfile();
@@ -215,8 +211,8 @@ TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
 TEST_F(LogTest, TextsEndingAtAGuardPageOrNullAreReadNoFurther)
 {
     const std::string name(255, 'c'), file(255, 'f'), text(255, 't');
-    CGuardedText channelText(name), fileText(file), textText(text);
-    CGuardedText fileFilter("y"), channelFilter(std::string(512, 'x'));
+    CGuardedText channelText(name), fileText(file), textText(text), fileFilter("y"),
+        channelFilter(std::string(512, 'x'));
     LogSetChannelSeverity(channelText.Get(), E_LOG_VERBOSE);
     LogSetFilters(fileFilter.Get(), E_LOG_FILTER_EXCLUDE, channelFilter.Get(),
                   E_LOG_FILTER_EXCLUDE);
