@@ -11,7 +11,6 @@
 #include "common/hash/hash.h"
 #include "common/thread/synchronization.h"
 #include "common/time/counter.h"
-#include "guard_page.h"
 #include "platform/os.h"
 #include "profile/profilercontext.h"
 #include "profile/profilercontext_internal.h"

@@ -1,6 +1,6 @@
 // Test helpers shared by every test executable, which take GoogleTest and the common standard
 // headers from here: a recording assertion handler, a counting allocator that can fail on
-// demand, bounded waiting, and the test's own files. Portable.
+// demand, bounded waiting, the test's own files and texts at a guard page. Portable.
 #pragma once
 
 #include <atomic>
@@ -133,8 +133,8 @@ inline bool OtherThreadTakes(ThreadMutex* mutex)
 // temporary folder, so a file an earlier run left there is removed before the test sees it.
 inline std::string TempPath(const char* suffix)
 {
-    const std::string path = testing::TempDir() +
-                             testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
+    const std::string path =
+        testing::TempDir() + testing::UnitTest::GetInstance()->current_test_info()->name() + suffix;
     std::remove(path.c_str());
     return path;
 }
@@ -144,3 +144,20 @@ inline std::string FileText(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+// A text placed so that its terminating zero is the last readable byte before an
+// inaccessible page: a read past the end faults at once. Per-OS halves in guard_page.cpp.
+class CGuardedText
+{
+public:
+    explicit CGuardedText(const std::string& text);
+    ~CGuardedText();
+    CGuardedText(const CGuardedText&) = delete;
+    CGuardedText& operator=(const CGuardedText&) = delete;
+    const char* Get() const { return m_Text; }
+
+private:
+    void* m_Base;
+    size_t m_Size;
+    const char* m_Text;
+};

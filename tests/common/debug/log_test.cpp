@@ -6,7 +6,6 @@
 #include "common/debug/log_context.h"
 #include "common/thread/thread.h"
 #include "common/time/counter.h"
-#include "guard_page.h"
 #include "test_support.h"
 
 using SLines = std::vector<std::string>;
