@@ -122,10 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int32_t i = 0; i < g_Ctx.m_NumThreads; ++i)
         for (void* buffer : {g_Ctx.m_Threads[i].m_ScopeEntries, g_Ctx.m_Threads[i].m_ThreadEntries})
             g_Allocator.m_Free(&g_Allocator, buffer);
-    for (SModule& module : g_Modules)
-        module = {};
-    g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = 0;
-    g_Ctx.m_Flags = 0;
+    std::fill(std::begin(g_Modules), std::end(g_Modules), SModule());
+    g_Ctx.m_Flags = g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = 0;
     g_Ctx.m_BigLock = nullptr;
     g_Ctx.m_ProfilerAllocator = &g_Allocator;
     SInput in = {data, size};

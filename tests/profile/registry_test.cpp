@@ -67,10 +67,9 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     m_Ctx->GetThreadName = []() -> const char* { return nullptr; };
     std::thread([&] { EXPECT_EQ(m_Ctx->GetThreadData(0), &m_Ctx->m_Threads[2]); }).join();
     EXPECT_EQ(m_Ctx->CreateThreadData(longerText.Get()), 0x80000001u); // ids are unsigned
-    EXPECT_EQ(m_Ctx->m_Threads[0].m_Name, exact);
-    EXPECT_STREQ(record.m_Name, "from the slot");
-    EXPECT_STREQ(m_Ctx->m_Threads[2].m_Name, "Unknown Thread");
-    EXPECT_EQ(m_Ctx->m_Threads[3].m_Name, longer.substr(0, 255));
+    const std::string names[] = {exact, "from the slot", "Unknown Thread", longer.substr(0, 255)};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(m_Ctx->m_Threads[i].m_Name, names[i]) << i;
     int32_t index = -1;
     EXPECT_EQ(m_Ctx->RegisterScope(&index, exactText.Get(), 1.0f), 0);
     // Zeroed buffers (the allocator fills 0xCD) of 16-byte entries, alignment 8; client

@@ -74,9 +74,8 @@ struct SCountingAllocator
     static void* Alloc(SAllocator* self, uint32_t size, uint32_t alignment)
     {
         auto* counting = reinterpret_cast<SCountingAllocator*>(self);
-        const int countdown = counting->m_FailCountdown.load();
-        if (countdown >= 0)
-            counting->m_FailCountdown.store(countdown - 1);
+        const int countdown = counting->m_FailCountdown.load(); // stays at -1
+        counting->m_FailCountdown.store(countdown - (countdown >= 0));
         void* block =
             countdown == 0 ? nullptr : DefaultAlloc(GetDefaultAllocator(), size, alignment);
         if (block == nullptr)

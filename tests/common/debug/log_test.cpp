@@ -51,8 +51,7 @@ protected:
                                  {m_Stream, E_LOG_VERBOSE, false, false}};
         SLogInitParams params;
         params.m_Allocator = m_Counting.Get();
-        params.m_Outputs[0] = &outputs[0];
-        params.m_Outputs[1] = &outputs[1];
+        std::tie(params.m_Outputs[0], params.m_Outputs[1]) = std::pair(&outputs[0], &outputs[1]);
         LogInit(params);
         LogSetCallback(&RecordCall, nullptr);
     }
