@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
-#include <sstream>
 
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"
@@ -69,10 +68,9 @@ static int64_t ClockNs(clockid_t clock)
 TEST(Counter, TheChosenCounterAndItsRate)
 {
     const char* force = std::getenv("PROFILER_COUNTER");
-    std::stringstream cpu, source;
-    cpu << std::ifstream("/proc/cpuinfo").rdbuf();
-    source << std::ifstream("/sys/devices/system/clocksource/clocksource0/current_clocksource")
-                  .rdbuf();
+    const std::string cpu = FileText("/proc/cpuinfo"),
+                      source = FileText(
+                          "/sys/devices/system/clocksource/clocksource0/current_clocksource");
     if (force != nullptr && std::string(force) == "clock")
     {
         EXPECT_EQ(GetCounterFrequency(), 1000000000u);
@@ -83,8 +81,8 @@ TEST(Counter, TheChosenCounterAndItsRate)
             ASSERT_TRUE(before <= ticks && ticks <= ClockNs(CLOCK_MONOTONIC)) << i;
         }
     }
-    else if (source.str() == "tsc\n" && cpu.str().find(" constant_tsc") != std::string::npos &&
-             cpu.str().find(" nonstop_tsc") != std::string::npos)
+    else if (source == "tsc\n" && cpu.find(" constant_tsc") != std::string::npos &&
+             cpu.find(" nonstop_tsc") != std::string::npos)
     {
         EXPECT_EQ(std::string(GetCounterName()).rfind("time-stamp counter / ", 0), 0u);
     }
