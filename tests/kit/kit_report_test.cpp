@@ -11,8 +11,7 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
 {
     SProfilerContext* context = GetProfiler();
     SProfilerInitParams params;
-    params.m_NumThreadEntries = 16;
-    params.m_FirstThreadID = 7;
+    std::tie(params.m_NumThreadEntries, params.m_FirstThreadID) = std::pair(16, 7);
     ASSERT_TRUE(ProfilerKitInit(params));
     static SProfilerStaticScope s_Client = {-1, 0.0f, "Report::Client"}; // another client's
     context->RegisterModule(&s_Client, &s_Client + 1);

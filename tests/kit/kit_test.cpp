@@ -2,7 +2,6 @@
 // load, kit-using modules loaded before the set-up, bad set-ups, the trace read back with a JSON
 // parser, timing in threads of every module while the report and the trace export read, a module
 // unloaded, one log for the application, and the shutdown.
-#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>

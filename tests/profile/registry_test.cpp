@@ -1,7 +1,6 @@
 // The thread, scope and module registries through the service table: ids and records,
 // failures, the threshold conversion, the scope table, the module table and the release of
 // names, and both registries under concurrent use. Portable.
-#include <algorithm>
 #include <cstdarg>
 #include <limits>
 #include <numeric>

@@ -3,6 +3,7 @@
 // demand, bounded waiting, the test's own files and texts at a guard page. Portable.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -45,10 +46,8 @@ public:
     // True when some failure's expression text contains the given text.
     bool Saw(const std::string& part) const
     {
-        for (const std::string& expression : Expressions())
-            if (expression.find(part) != std::string::npos)
-                return true;
-        return false;
+        const std::vector<std::string> all = Expressions();
+        return std::any_of(all.begin(), all.end(), [&](auto& e) { return e.find(part) != e.npos; });
     }
 
 private:
