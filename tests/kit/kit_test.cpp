@@ -146,7 +146,6 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         for (; !done.load(); std::rewind(scratch))
             reads += ProfilerKitReport(scratch) + ProfilerKitWriteTrace(path.c_str());
         std::fclose(scratch);
-        std::remove(path.c_str());
     });
     ThreadImpl* owners[kOwners];
     for (ThreadImpl*& owner : owners)
@@ -206,12 +205,12 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     context->RegisterScope(&step, "Owner::Step", 0.0f);
     std::atomic<int> started{0};
     std::vector<std::thread> threads;
+    done = false; // before they start: each times calls until the end
     for (int t = 0; t < 30; ++t)
         threads.emplace_back([&] {
             for (started += 1; !done.load();)
                 OwnerStep(1);
         });
-    done = false;
     ASSERT_TRUE(WaitUntil([&] { return started.load() == 30; }));
     ProfilerKitShutdown();
     const uint64_t& steps =
