@@ -29,10 +29,9 @@ class ProfilerTest : public testing::Test
 protected:
     void Configure(int32_t scopes, uint32_t threadEntries, int32_t firstId, bool lock = true)
     {
-        std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries, m_Ctx->m_FirstThreadID) =
-            std::tie(scopes, threadEntries, firstId);
-        std::tie(m_Ctx->m_ProfilerAllocator, m_Ctx->m_Scopes) =
-            std::pair(m_Allocator.Get(), m_Scopes);
+        std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries, m_Ctx->m_FirstThreadID,
+                 m_Ctx->m_ProfilerAllocator, m_Ctx->m_Scopes) =
+            std::tuple(scopes, threadEntries, firstId, m_Allocator.Get(), m_Scopes);
         if (lock)
             InstallLock();
     }
