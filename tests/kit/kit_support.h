@@ -4,7 +4,6 @@
 
 #include <array>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "kit/profilerkit.h"
 #include "test_support.h"

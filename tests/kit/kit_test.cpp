@@ -4,9 +4,7 @@
 // unloaded, one log for the application, and the shutdown.
 #include <clocale>
 #include <csignal>
-#include <cstdlib>
 #include <map>
-#include <tuple>
 
 #include "common/debug/log.h"
 #include "common/thread/thread.h"

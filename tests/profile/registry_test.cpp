@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <limits>
 #include <numeric>
-#include <tuple>
 
 #include "common/debug/log.h"
 #include "common/hash/hash.h"

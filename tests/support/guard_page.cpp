@@ -2,8 +2,6 @@
 // on every OS built here), mapped with each OS's own calls. Per-OS by necessity.
 #include "test_support.h"
 
-#include <cstdlib>
-
 #if defined(_WIN32)
 #include <windows.h>
 #else

@@ -1,8 +1,6 @@
 // The log: its lines byte for byte, thresholds, filters, callback and debugger copy;
 // set-up, tear-down and their misuse; null texts, texts ending at a guard page, a failing
 // allocator, and concurrent writers. Portable.
-#include <sstream>
-
 #include "common/debug/log_context.h"
 #include "common/thread/thread.h"
 #include "common/time/counter.h"

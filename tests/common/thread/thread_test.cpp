@@ -3,7 +3,6 @@
 // assertion that no recorder expects ends the test.
 #include <bit>
 #include <memory>
-#include <tuple>
 
 #include "common/thread/affinity.h"
 #include "common/thread/thread.h"

@@ -1,8 +1,6 @@
 // The performance counter: one time line for threads on different processors, the counter
 // chosen and a rate true to the raw clock; run a second time with PROFILER_COUNTER=clock,
 // the portable clock exactly as before. Portable, but for the OS's clocks compared with.
-#include <cmath>
-#include <cstdlib>
 #include <ctime>
 
 #include "common/thread/affinity.h"
