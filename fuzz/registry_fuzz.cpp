@@ -4,14 +4,8 @@
 // every step; one operation moves the rest of the input to a real new thread. The caller's
 // buffers (scope table, module records) are exact-size heap blocks, so the address
 // sanitizer's guard bytes catch any access outside them. Linux.
-#include <algorithm>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "common/debug/assert.h"
-#include "common/debug/log.h"
-#include "common/hash/hash.h"
 #include "fuzz_input.h"
 #include "profile/profilercontext.h"
 
