@@ -1,7 +1,6 @@
 // Names in any bytes reach the trace as valid UTF-8: the OS's thread names (ill-formed,
 // cut by the kernel in a character, or longer than the OS or the kit keeps) and a scope
 // literal with raw bytes. The thread layer's own cut is the thread tests'. Portable.
-#include "common/thread/thread.h"
 #include "kit_support.h"
 
 #if defined(_WIN32)

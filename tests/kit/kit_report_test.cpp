@@ -1,8 +1,6 @@
 // What the report and the trace print for calls of known ticks on two threads: the tables'
 // columns and order, another client's module of one record, one frame, calls that start on the same
 // tick or as another ends, recursion and a threshold met exactly. Portable.
-#include "common/hash/hash.h"
-#include "common/time/counter.h"
 #include "kit_support.h"
 
 TEST(KitReport, TablesAndTraceOfKnownCalls)

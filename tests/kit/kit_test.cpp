@@ -6,11 +6,8 @@
 #include <csignal>
 #include <map>
 
-#include "common/debug/log.h"
-#include "common/thread/thread.h"
 #include "kit_support.h"
 #include "module/kit_module.h"
-#include "platform/os.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>

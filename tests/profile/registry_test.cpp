@@ -5,11 +5,6 @@
 #include <limits>
 #include <numeric>
 
-#include "common/debug/log.h"
-#include "common/hash/hash.h"
-#include "common/thread/synchronization.h"
-#include "common/time/counter.h"
-#include "platform/os.h"
 #include "profile/profilercontext.h"
 #include "profile/profilercontext_internal.h"
 #include "test_support.h"

@@ -1,6 +1,7 @@
-// Test helpers shared by every test executable, which take GoogleTest and the common standard
-// headers from here: a recording assertion handler, a counting allocator that can fail on
-// demand, bounded waiting, the test's own files and texts at a guard page. Portable.
+// Test helpers shared by every test executable, which take GoogleTest, the standard headers
+// and the platform layer's headers that several tests use from here: a recording assertion
+// handler, a counting allocator that can fail on demand, bounded waiting, the test's own files
+// and texts at a guard page. Portable.
 #pragma once
 
 #include <algorithm>
@@ -24,8 +25,15 @@
 #include <gtest/gtest.h>
 
 #include "common/debug/assert.h"
+#include "common/debug/log.h"
+#include "common/hash/hash.h"
 #include "common/memory/allocator.h"
+#include "common/thread/affinity.h"
 #include "common/thread/mutex.h"
+#include "common/thread/synchronization.h"
+#include "common/thread/thread.h"
+#include "common/time/counter.h"
+#include "platform/os.h"
 
 // Installs itself as the module's AssertHandler for its lifetime and records the expression
 // text of every failed check; returns false so execution continues past the check.

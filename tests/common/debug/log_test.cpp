@@ -2,8 +2,6 @@
 // set-up, tear-down and their misuse; null texts, texts ending at a guard page, a failing
 // allocator, and concurrent writers. Portable.
 #include "common/debug/log_context.h"
-#include "common/thread/thread.h"
-#include "common/time/counter.h"
 #include "test_support.h"
 
 using SLines = std::vector<std::string>;

@@ -1,10 +1,6 @@
 // lookup3 against published values and values computed apart from the library (a separate
 // model of lookup3), at whole-block lengths with high bytes and at an odd address. Portable.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
-#include "common/hash/hash.h"
+#include "test_support.h"
 
 TEST(Hash, PublishedAndIndependentValues)
 {

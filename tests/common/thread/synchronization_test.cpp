@@ -3,8 +3,6 @@
 #include "common/thread/condition.h"
 #include "common/thread/mutex.h"
 #include "common/thread/semaphore.h"
-#include "common/thread/synchronization.h"
-#include "platform/os.h"
 #include "test_support.h"
 
 // Long enough for a thread that was not blocked to have gone on; used only to check that

@@ -4,8 +4,6 @@
 #include <bit>
 #include <memory>
 
-#include "common/thread/affinity.h"
-#include "common/thread/thread.h"
 #include "test_support.h"
 
 // Starts a created thread that runs the body, its own copy of which it frees after the run.

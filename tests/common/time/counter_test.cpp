@@ -3,9 +3,6 @@
 // the portable clock exactly as before. Portable, but for the OS's clocks compared with.
 #include <ctime>
 
-#include "common/thread/affinity.h"
-#include "common/thread/thread.h"
-#include "common/time/counter.h"
 #include "test_support.h"
 
 using namespace std::chrono;
