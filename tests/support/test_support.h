@@ -108,23 +108,19 @@ struct SCountingAllocator
 inline bool WaitUntil(const std::function<bool()>& condition,
                       std::chrono::milliseconds deadline = std::chrono::milliseconds(10000))
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition())
+    for (const auto end = std::chrono::steady_clock::now() + deadline; !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(1)))
         if (std::chrono::steady_clock::now() > end)
             return false;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
 // Runs body(0) to body(count - 1) on as many threads at once and waits for them all.
 inline void RunThreads(int count, const std::function<void(int)>& body)
 {
-    std::vector<std::thread> threads;
+    std::vector<std::jthread> threads; // joined as they go
     for (int index = 0; index < count; ++index)
         threads.emplace_back(body, index);
-    for (std::thread& thread : threads)
-        thread.join();
 }
 
 // Whether another thread can take the mutex now: false while this thread holds it.
