@@ -14,13 +14,10 @@
 #endif
 #define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
-namespace
-{
-
 typedef void (*RunFunc)(int iterations);
-constexpr int kIterations = 1000, kOwners = 4;
+static constexpr int kIterations = 1000, kOwners = 4;
 
-void OwnerStep(int iterations)
+static void OwnerStep(int iterations)
 {
     for (int i = 0; i < iterations; ++i)
     {
@@ -36,7 +33,7 @@ void OwnerStep(int iterations)
 
 // Loads module A, runs its scopes the given times on a thread of their own, and unloads it;
 // whether A was mapped after the load and is after the unload.
-std::pair<bool, bool> CycleA(int iterations)
+static std::pair<bool, bool> CycleA(int iterations)
 {
     void* module = OsModuleLoad(PC_KIT_MODULE_A);
     if (iterations > 0)
@@ -47,23 +44,23 @@ std::pair<bool, bool> CycleA(int iterations)
 }
 
 // A thread's work: two steps, each from any module.
-void RunWork(void* arg)
+static void RunWork(void* arg)
 {
     static_cast<RunFunc*>(arg)[0](kIterations);
     static_cast<RunFunc*>(arg)[1](kIterations);
 }
 
-std::vector<std::string> s_Lines;
+static std::vector<std::string> s_Lines;
 
-bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
-              uint32_t, int64_t, void*)
+static bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool,
+                     uint32_t, uint32_t, int64_t, void*)
 {
     s_Lines.push_back(std::string(channel) + ": " + text);
     return true;
 }
 
 // What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
-bool SetCommaLocale()
+static bool SetCommaLocale()
 {
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252"))
         return true;
@@ -72,8 +69,6 @@ bool SetCommaLocale()
 #endif
     return false;
 }
-
-} // namespace
 
 TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
 {

@@ -73,12 +73,10 @@ private:
 struct SCountingAllocator
 {
     SAllocator m_Base{&Alloc, &Free}; // first: the record passed as self
-    std::atomic<int> m_Allocations{0};
-    std::atomic<int> m_Frees{0};
+    std::atomic<int> m_Allocations{0}, m_Frees{0};
     // Successful allocations left before the next one fails; -1: none fails.
     std::atomic<int> m_FailCountdown{-1};
-    std::atomic<uint32_t> m_LastSize{0};
-    std::atomic<uint32_t> m_LastAlignment{0};
+    std::atomic<uint32_t> m_LastSize{0}, m_LastAlignment{0};
 
     SAllocator* Get() { return &m_Base; }
     int Live() const { return m_Allocations.load() - m_Frees.load(); }
