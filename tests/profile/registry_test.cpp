@@ -289,28 +289,25 @@ TEST_F(ProfilerTest, ThreadsAndScopesRegisterAtOnceUnderLockFreeWalks)
         for (int32_t i = 0, n = std::atomic_ref<int32_t>(m_Ctx->m_NumThreads).load(); i < n; ++i)
             wrong += !m_Ctx->m_Threads[i].m_ThreadEntries || !m_Ctx->m_Threads[i].m_Name[0];
     };
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads + kScopeThreads; ++i)
-        threads.emplace_back([&, i] {
-            while (!go.load())
-                std::this_thread::yield();
-            // Threads register after some walks, while names are still being added.
-            for (int round = 0, t = i - kThreads; round < 100 * kNames; ++round)
-            {
-                walk();
-                if (t < 0 && round == kNames &&
-                    m_Ctx->RegisterThread(("worker " + std::to_string(i)).c_str()))
-                    ids[i] = m_Ctx->PeekThreadID();
-                if (t < 0)
-                    continue;
-                const int k = t * kNames + (round * 7 + t * 5) % kNames;
-                slots[k] = -1; // a new call site each time: the newest text wins
-                EXPECT_GE(m_Ctx->RegisterScope(&slots[k], texts[k].c_str(), 1.0f), 0);
-            }
-        });
-    go.store(true);
-    for (std::thread& thread : threads)
-        thread.join();
+    RunThreads(kThreads + kScopeThreads, [&](int i) {
+        if (i == kThreads + kScopeThreads - 1) // the last one started lets them all go
+            go.store(true);
+        while (!go.load())
+            std::this_thread::yield();
+        // Threads register after some walks, while names are still being added.
+        for (int round = 0, t = i - kThreads; round < 100 * kNames; ++round)
+        {
+            walk();
+            if (t < 0 && round == kNames &&
+                m_Ctx->RegisterThread(("worker " + std::to_string(i)).c_str()))
+                ids[i] = m_Ctx->PeekThreadID();
+            if (t < 0)
+                continue;
+            const int k = t * kNames + (round * 7 + t * 5) % kNames;
+            slots[k] = -1; // a new call site each time: the newest text wins
+            EXPECT_GE(m_Ctx->RegisterScope(&slots[k], texts[k].c_str(), 1.0f), 0);
+        }
+    });
 
     std::vector<uint32_t> sorted = ids, expected(kThreads);
     std::sort(sorted.begin(), sorted.end());
