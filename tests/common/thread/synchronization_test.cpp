@@ -1,7 +1,6 @@
 // Mutexes, spinlocks, semaphores, conditions and thread-local globals across threads.
 // Portable; every wait that could block for ever has a bounded way out.
 #include "common/thread/condition.h"
-#include "common/thread/mutex.h"
 #include "common/thread/semaphore.h"
 #include "test_support.h"
 
