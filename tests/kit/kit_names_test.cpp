@@ -3,12 +3,6 @@
 // literal with raw bytes. The thread layer's own cut is the thread tests'. Portable.
 #include "kit_support.h"
 
-#if defined(_WIN32)
-constexpr size_t kOsNameBytes = 255; // the kit's buffer: descriptions may be longer
-#else
-constexpr size_t kOsNameBytes = 15; // what the kernel keeps
-#endif
-
 TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
 {
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
@@ -20,8 +14,11 @@ TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
     const std::pair<std::string, std::string> rows[] = {
         {"\xFF\xFE\x80", bad + bad + bad},
         {"abcdefghijklmn\xC3", "abcdefghijklmn" + bad}, // as the kernel cuts "é"
-        {es, es.substr(0, kOsNameBytes - 1)},
-#if !defined(_WIN32) // Windows turns the description into UTF-16 first, by rules of its own
+#if defined(_WIN32) // the kit's buffer of 255 bytes: descriptions may be longer
+        {es, es.substr(0, 254)},
+#else // the kernel keeps 15 bytes, the last one half an "é". Windows turns the description
+      // into UTF-16 first, by rules of its own, so the next two are the kernel's only.
+        {es, es.substr(0, 14)},
         {"\xED\xA0\x80", bad + bad + bad},           // an encoded surrogate
         {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // past U+10FFFF
 #endif
@@ -35,9 +32,8 @@ TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
     std::vector<std::string> names;
     for (const auto& event : trace.at("traceEvents"))
         names.push_back((event.at("ph") == "M" ? event.at("args") : event).at("name"));
-    std::vector<std::string> expected;
-    for (const auto& row : rows)
-        expected.push_back(row.second);
-    expected.resize(2 * std::size(rows), raw);
+    std::vector<std::string> expected(2 * std::size(rows), raw);
+    for (size_t i = 0; i < std::size(rows); ++i)
+        expected[i] = rows[i].second;
     EXPECT_EQ(names, expected);
 }
