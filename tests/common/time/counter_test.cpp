@@ -62,11 +62,10 @@ static int64_t ClockNs(clockid_t clock)
 // three tries, so that a preemption between two readings does not count).
 TEST(Counter, TheChosenCounterAndItsRate)
 {
-    const char* force = std::getenv("PROFILER_COUNTER");
     const std::string cpu = FileText("/proc/cpuinfo"),
                       source = FileText(
                           "/sys/devices/system/clocksource/clocksource0/current_clocksource");
-    if (force != nullptr && std::string(force) == "clock")
+    if (const char* force = std::getenv("PROFILER_COUNTER"); force && std::string(force) == "clock")
     {
         EXPECT_EQ(GetCounterFrequency(), 1000000000u);
         EXPECT_STREQ(GetCounterName(), "CLOCK_MONOTONIC (PROFILER_COUNTER=clock)");
