@@ -95,8 +95,7 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     g_ThreadSeams.m_TlsAlloc = [] { return OS_TLS_INVALID; };
     std::thread([&] { EXPECT_EQ(m_Ctx->RegisterThread("no slot"), 0u); }).join();
     g_ThreadSeams = saved;
-    EXPECT_EQ(m_Allocator.Live(), 8);
-    EXPECT_EQ(m_Ctx->m_NumThreads, 4);
+    EXPECT_EQ(std::pair(m_Allocator.Live(), m_Ctx->m_NumThreads), std::pair(8, 4));
 
     // The allocator and the creation callback run under the lock; a creation that either of
     // them starts on the same thread fails, and the outer one completes.
