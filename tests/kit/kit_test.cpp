@@ -62,12 +62,11 @@ static bool KeepLine(ELogSeverity, const char* channel, const char*, const char*
 // What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
 static bool SetCommaLocale()
 {
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252"))
-        return true;
 #if !defined(_WIN32) // compiled into the build tree when the system has not compiled it
-    return setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0 && std::setlocale(LC_ALL, "de_DE.UTF-8");
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1);
 #endif
-    return false;
+    return std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252");
 }
 
 TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)

@@ -251,8 +251,7 @@ TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
             const int live = m_Counting.Live();
             m_Counting.m_FailCountdown = failing;
             LogSetChannelSeverity(channel, E_LOG_INFO);
-            EXPECT_EQ(table.Size(), size);
-            EXPECT_EQ(m_Counting.Live(), live);
+            EXPECT_EQ(std::pair(table.Size(), m_Counting.Live()), std::pair(size, live));
         }
         LogSetChannelSeverity(channel, E_LOG_INFO);
         m_Counting.m_FailCountdown = 0;
