@@ -43,13 +43,6 @@ static std::pair<bool, bool> CycleA(int iterations)
     return {loaded, OsModuleMapped(PC_KIT_MODULE_A)};
 }
 
-// A thread's work: two steps, each from any module.
-static void RunWork(void* arg)
-{
-    static_cast<RunFunc*>(arg)[0](kIterations);
-    static_cast<RunFunc*>(arg)[1](kIterations);
-}
-
 static std::vector<std::string> s_Lines;
 
 static bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool,
@@ -127,6 +120,11 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         KIT_ENTRY(void (*)(ThreadEntryFunc, void*, void*), moduleB, "KitModuleBRunThreads");
     const auto logB = KIT_ENTRY(void (*)(const char*), moduleB, "KitModuleBLog");
     ASSERT_TRUE(runA && workB && runThreadsB && logB);
+    // A thread's work: two steps, each from any module.
+    const ThreadEntryFunc runWork = [](void* arg) {
+        static_cast<RunFunc*>(arg)[0](kIterations);
+        static_cast<RunFunc*>(arg)[1](kIterations);
+    };
     RunFunc ownerWork[] = {runA, &OwnerStep}, bWork[] = {workB, runA}, osWork[] = {runA, workB};
     std::atomic<bool> done{false};
     std::atomic<int> reads{0};
@@ -138,8 +136,8 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     });
     ThreadImpl* owners[kOwners];
     for (ThreadImpl*& owner : owners)
-        owner = ThreadCreate("Owner thread with a long name", &RunWork, ownerWork, 0);
-    runThreadsB(&RunWork, bWork, osWork);
+        owner = ThreadCreate("Owner thread with a long name", runWork, ownerWork, 0);
+    runThreadsB(runWork, bWork, osWork);
     for (ThreadImpl* owner : owners)
         ThreadDestroy(owner);
     done = true;
@@ -225,7 +223,6 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
 // 32 records and their calls.
 TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
 {
-    SProfilerContext* context = GetProfiler();
     SProfilerInitParams params;
     params.m_NumThreadEntries = 8;
     ASSERT_TRUE(ProfilerKitInit(params));
@@ -247,7 +244,7 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
     int32_t index[4] = {-1, -1, -1, -1};
     const char* names[] = {"Limits::Seed", "Limits::Long", "Limits::Child", "Limits::Recurse"};
     for (int i = 0; i < 4; ++i)
-        context->RegisterScope(&index[i], names[i], 0.0f);
+        GetProfiler()->RegisterScope(&index[i], names[i], 0.0f);
     static_cast<SProfilerKitScopeEntry*>(self->m_ScopeEntries)[index[0]].m_Calls = (1ull << 32) - 5;
     ProfilerKitRingHeader(*self)->m_Written = ProfilerKitRingHeader(*self)->m_Begun =
         (1ull << 32) - 10;
@@ -260,7 +257,7 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
         ProfilerKitRecord(self, index[0], i, i + 1);
     for (auto [i, start, end] : fabricated)
         ProfilerKitRecord(self, index[i], start, end);
-    const int32_t free = PROFILER_MAX_THREADS - context->m_NumThreads;
+    const int32_t free = PROFILER_MAX_THREADS - GetProfiler()->m_NumThreads;
     for (int t = 0; t < free + 9; ++t)
         std::thread(OwnerStep, 3).join();
     EXPECT_NE(ReportLine("Scopes:", "Beyond too").find("+  "), std::string::npos);
@@ -299,7 +296,6 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
 TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe)
 {
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams())); // a ring of 1024 calls keeps them all
-    SProfilerContext* context = GetProfiler();
     void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
     KIT_ENTRY(RunFunc, moduleB, "KitModuleBWork")(1);
     std::atomic<bool> done{false};
@@ -346,7 +342,7 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
               std::string::npos);
 
     // A module built against another kit version stays idle: one warning in its own log.
-    SProfilerKitHeader* header = ProfilerKitHeader(context);
+    SProfilerKitHeader* header = ProfilerKitHeader(GetProfiler());
     header->m_Version = PROFILER_KIT_VERSION + 1;
     testing::internal::CaptureStderr();
     CycleA(3);
@@ -357,12 +353,12 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
     };
     EXPECT_TRUE(once(warned, "the module times nothing")) << warned;
     EXPECT_EQ(Timing("A::Plain (unloaded)")[0], 2.0);
-    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 2); // this executable and B
+    EXPECT_EQ(GetProfiler()->m_ProfilerNumLoadedModules, 2); // this executable and B
 
     // Loaded twice as the 33rd module, A stays out of the table with one warning; timed.
     static SProfilerStaticScope s_Others[PROFILER_MAX_MODULES] = {}; // empty arrays, unnamed
     for (int m = 2; m < PROFILER_MAX_MODULES; ++m)
-        context->RegisterModule(&s_Others[m], &s_Others[m]);
+        GetProfiler()->RegisterModule(&s_Others[m], &s_Others[m]);
     testing::internal::CaptureStderr(); // the owner's log, uninitialised here
     for (int load = 0; load < 2; ++load)
         CycleA(1);
