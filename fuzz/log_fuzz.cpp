@@ -2,7 +2,6 @@
 // through two memory streams. A model predicts the callback's arguments and every byte of
 // both streams; all log memory must be back after the shutdown. Linux (memory streams).
 #include <map>
-#include <tuple>
 #include <utility>
 
 #include "common/debug/log_context.h"

@@ -118,8 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             g_Allocator.m_Free(&g_Allocator, buffer);
     std::fill(std::begin(g_Modules), std::end(g_Modules), SModule());
     g_Ctx.m_Flags = g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = 0;
-    g_Ctx.m_BigLock = nullptr;
-    g_Ctx.m_ProfilerAllocator = &g_Allocator;
+    std::tie(g_Ctx.m_BigLock, g_Ctx.m_ProfilerAllocator) = std::pair(nullptr, &g_Allocator);
     SInput in = {data, size};
     g_Ctx.m_NumScopeEntries = in.Byte() % 12;
     g_Ctx.m_NumThreadEntries = in.Byte() % 4;

@@ -6,21 +6,20 @@
 
 TEST(KitReport, TablesAndTraceOfKnownCalls)
 {
-    SProfilerContext* context = GetProfiler();
     SProfilerInitParams params;
     std::tie(params.m_NumThreadEntries, params.m_FirstThreadID) = std::pair(16, 7);
     ASSERT_TRUE(ProfilerKitInit(params));
     static SProfilerStaticScope s_Client = {-1, 0.0f, "Report::Client"}; // another client's
-    context->RegisterModule(&s_Client, &s_Client + 1);
+    GetProfiler()->RegisterModule(&s_Client, &s_Client + 1);
     const char* const names[] = {"Report::Big\x1f\"\\", "Report::Small", "Report::Recurse",
                                  "Report::Never"};
     int32_t scopes[4] = {-1, -1, -1, -1};
     for (int i = 0; i < 4; ++i)
-        context->RegisterScope(&scopes[i], names[i], 0.0f);
+        GetProfiler()->RegisterScope(&scopes[i], names[i], 0.0f);
     const auto [big, small, recurse, never] = scopes;
-    const int64_t f = static_cast<int64_t>(GetCounterFrequency());        // one second
-    context->m_Scopes[small].m_ThresholdTicks = static_cast<uint32_t>(f); // met exactly
-    context->m_Scopes[never].m_ThresholdTicks = 0x80000000u;              // not saturated
+    const int64_t f = static_cast<int64_t>(GetCounterFrequency());              // one second
+    GetProfiler()->m_Scopes[small].m_ThresholdTicks = static_cast<uint32_t>(f); // met exactly
+    GetProfiler()->m_Scopes[never].m_ThresholdTicks = 0x80000000u;              // not saturated
     PROFILE_FRAME();
     PROFILE_FRAME();
     SProfilerThread* threads[2] = {ProfilerKitAttachThread()};
