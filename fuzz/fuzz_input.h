@@ -1,12 +1,19 @@
 // What the fuzz targets share: the check that ends a run on a disagreement, the reader that
 // turns the fuzzer's bytes into operations and arguments, and an allocator that counts the
-// blocks it holds. Portable.
+// blocks it holds, with the headers that more than one target uses. Portable.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <tuple>
+#include <vector>
 
+#include "common/debug/assert.h"
+#include "common/debug/log.h"
+#include "common/hash/hash.h"
 #include "common/memory/allocator.h"
 
 inline constexpr auto Check = [](bool condition) { condition ? void() : std::abort(); };

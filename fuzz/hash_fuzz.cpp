@@ -2,10 +2,6 @@
 // of exact-size heap blocks (so the address sanitizer sees any over-read), against hashword,
 // whose whole-word code shares nothing with them but the mix. HashString and hashlittle2
 // build on hashlittle; their published values are the unit test's. Linux.
-#include <algorithm>
-#include <vector>
-
-#include "common/hash/hash.h"
 #include "fuzz_input.h"
 
 // Input: a seed byte, then the data.

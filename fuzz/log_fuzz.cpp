@@ -2,12 +2,8 @@
 // through two memory streams. A model predicts the callback's arguments and every byte of
 // both streams; all log memory must be back after the shutdown. Linux (memory streams).
 #include <map>
-#include <string>
-#include <tuple>
 #include <utility>
 
-#include "common/debug/assert.h"
-#include "common/debug/log.h"
 #include "common/debug/log_context.h"
 #include "fuzz_input.h"
 

@@ -4,14 +4,8 @@
 // every step; one operation moves the rest of the input to a real new thread. The caller's
 // buffers (scope table, module records) are exact-size heap blocks, so the address
 // sanitizer's guard bytes catch any access outside them. Linux.
-#include <algorithm>
-#include <string>
 #include <thread>
-#include <vector>
 
-#include "common/debug/assert.h"
-#include "common/debug/log.h"
-#include "common/hash/hash.h"
 #include "fuzz_input.h"
 #include "profile/profilercontext.h"
 
@@ -122,12 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int32_t i = 0; i < g_Ctx.m_NumThreads; ++i)
         for (void* buffer : {g_Ctx.m_Threads[i].m_ScopeEntries, g_Ctx.m_Threads[i].m_ThreadEntries})
             g_Allocator.m_Free(&g_Allocator, buffer);
-    for (SModule& module : g_Modules)
-        module = {};
-    g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = 0;
-    g_Ctx.m_Flags = 0;
-    g_Ctx.m_BigLock = nullptr;
-    g_Ctx.m_ProfilerAllocator = &g_Allocator;
+    std::fill(std::begin(g_Modules), std::end(g_Modules), SModule());
+    g_Ctx.m_Flags = g_Ctx.m_NumThreads = g_Ctx.m_NumScopes = g_Ctx.m_ProfilerNumLoadedModules = 0;
+    std::tie(g_Ctx.m_BigLock, g_Ctx.m_ProfilerAllocator) = std::pair(nullptr, &g_Allocator);
     SInput in = {data, size};
     g_Ctx.m_NumScopeEntries = in.Byte() % 12;
     g_Ctx.m_NumThreadEntries = in.Byte() % 4;

@@ -1,36 +1,25 @@
 // What the report and the trace print for calls of known ticks on two threads: the tables'
 // columns and order, another client's module of one record, one frame, calls that start on the same
-// tick or as another ends, recursion and a threshold met exactly. Portable.
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstdio>
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <thread>
-
-#include "common/hash/hash.h"
-#include "common/time/counter.h"
-#include "kit/profilerkit.h"
+// tick or as another ends, recursion and a threshold met exactly. And names in any bytes reach
+// the trace as valid UTF-8. Portable.
+#include "kit_support.h"
 
 TEST(KitReport, TablesAndTraceOfKnownCalls)
 {
-    SProfilerContext* context = GetProfiler();
     SProfilerInitParams params;
-    params.m_NumThreadEntries = 16;
-    params.m_FirstThreadID = 7;
+    std::tie(params.m_NumThreadEntries, params.m_FirstThreadID) = std::pair(16, 7);
     ASSERT_TRUE(ProfilerKitInit(params));
     static SProfilerStaticScope s_Client = {-1, 0.0f, "Report::Client"}; // another client's
-    context->RegisterModule(&s_Client, &s_Client + 1);
+    GetProfiler()->RegisterModule(&s_Client, &s_Client + 1);
     const char* const names[] = {"Report::Big\x1f\"\\", "Report::Small", "Report::Recurse",
                                  "Report::Never"};
     int32_t scopes[4] = {-1, -1, -1, -1};
     for (int i = 0; i < 4; ++i)
-        context->RegisterScope(&scopes[i], names[i], 0.0f);
+        GetProfiler()->RegisterScope(&scopes[i], names[i], 0.0f);
     const auto [big, small, recurse, never] = scopes;
-    const int64_t f = static_cast<int64_t>(GetCounterFrequency());        // one second
-    context->m_Scopes[small].m_ThresholdTicks = static_cast<uint32_t>(f); // met exactly
-    context->m_Scopes[never].m_ThresholdTicks = 0x80000000u;              // not saturated
+    const int64_t f = static_cast<int64_t>(GetCounterFrequency());              // one second
+    GetProfiler()->m_Scopes[small].m_ThresholdTicks = static_cast<uint32_t>(f); // met exactly
+    GetProfiler()->m_Scopes[never].m_ThresholdTicks = 0x80000000u;              // not saturated
     PROFILE_FRAME();
     PROFILE_FRAME();
     SProfilerThread* threads[2] = {ProfilerKitAttachThread()};
@@ -48,12 +37,7 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
         ProfilerKitRecord(threads[thread], scope, s + start * f, s + end * f);
     }
 
-    const std::string path = testing::TempDir() + "kit_report_test";
-    FILE* file = std::fopen((path + ".txt").c_str(), "wb");
-    ASSERT_TRUE(ProfilerKitReport(file));
-    std::fclose(file);
-    std::ifstream in(path + ".txt");
-    const std::string report(std::istreambuf_iterator<char>(in), {});
+    const std::string report = ReportText();
     char row[160];
     std::snprintf(row, sizeof row, "%5d  0x%08x     1000.000   %15lld  Report::Small\n", small,
                   static_cast<unsigned>(HashString(names[1])), static_cast<long long>(f));
@@ -71,8 +55,7 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     EXPECT_EQ(upToNever.substr(upToNever.rfind('\n')).find('+'), std::string::npos);
 
     // Events in seconds after the first; the first frame mark is the earliest time.
-    ASSERT_TRUE(ProfilerKitWriteTrace((path + ".json").c_str()));
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path + ".json"));
+    const nlohmann::json trace = Trace();
     std::string events;
     std::vector<double> frames;
     double first = -1;
@@ -91,4 +74,42 @@ TEST(KitReport, TablesAndTraceOfKnownCalls)
     }
     EXPECT_EQ(events, "Big7 0,3 Sma7 0,1 Big7 3,1 Rec7 5,3 Rec7 6,1 Big8 6,3 ");
     EXPECT_TRUE(frames.size() == 2 && frames[0] == 0.0);
+}
+
+// Names in any bytes reach the trace as valid UTF-8: the OS's thread names (ill-formed,
+// cut by the kernel in a character, or longer than the OS or the kit keeps) and a scope
+// literal with raw bytes. The thread layer's own cut is the thread tests'.
+TEST(KitNames, EveryNameReachesTheTraceAsValidUtf8)
+{
+    ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams()));
+    const std::string e = "\xC3\xA9", bad = "\xEF\xBF\xBD", raw = "Raw " + bad + e + bad;
+    std::string es; // 130 of "é"
+    while (es.size() < 260)
+        es += e;
+    // The name of a thread that only the OS names, and the name that the trace shows.
+    const std::pair<std::string, std::string> rows[] = {
+        {"\xFF\xFE\x80", bad + bad + bad},
+        {"abcdefghijklmn\xC3", "abcdefghijklmn" + bad}, // as the kernel cuts "é"
+#if defined(_WIN32) // the kit's buffer of 255 bytes: descriptions may be longer
+        {es, es.substr(0, 254)},
+#else // the kernel keeps 15 bytes, the last one half an "é". Windows turns the description
+      // into UTF-16 first, by rules of its own, so the next two are the kernel's only.
+        {es, es.substr(0, 14)},
+        {"\xED\xA0\x80", bad + bad + bad},           // an encoded surrogate
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad}, // past U+10FFFF
+#endif
+    };
+    for (const auto& row : rows)
+        std::thread([&] {
+            ThreadAnnounceName(ThreadGetCurrentId(), row.first.c_str());
+            PROFILE_SCOPE("Raw \xFF\xC3\xA9\xC3", 0);
+        }).join();
+    const nlohmann::json trace = Trace(); // parsed as strict UTF-8
+    std::vector<std::string> names;
+    for (const auto& event : trace.at("traceEvents"))
+        names.push_back((event.at("ph") == "M" ? event.at("args") : event).at("name"));
+    std::vector<std::string> expected(2 * std::size(rows), raw);
+    for (size_t i = 0; i < std::size(rows); ++i)
+        expected[i] = rows[i].second;
+    EXPECT_EQ(names, expected);
 }

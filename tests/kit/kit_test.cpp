@@ -2,61 +2,22 @@
 // load, kit-using modules loaded before the set-up, bad set-ups, the trace read back with a JSON
 // parser, timing in threads of every module while the report and the trace export read, a module
 // unloaded, one log for the application, and the shutdown.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <atomic>
 #include <clocale>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <nlohmann/json.hpp>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <vector>
 
-#include "common/debug/log.h"
-#include "common/thread/thread.h"
-#include "kit/profilerkit.h"
+#include "kit_support.h"
 #include "module/kit_module.h"
-#include "platform/os.h"
-#include "test_support.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
 #define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
-namespace
-{
-
 typedef void (*RunFunc)(int iterations);
-constexpr int kIterations = 1000, kOwners = 4;
+static constexpr int kIterations = 1000, kOwners = 4;
 
-std::string ReportText()
-{
-    const std::string path = TempPath("_report.txt");
-    FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_TRUE(ProfilerKitReport(file));
-    std::fclose(file);
-    return FileText(path);
-}
-
-// The report's first line after the title that ends with the name; empty when none does.
-std::string ReportLine(const char* title, const std::string& name)
-{
-    const std::string report = ReportText();
-    const size_t at = report.find("  " + name + "\n", report.find(title));
-    const size_t begin = at == std::string::npos ? at : report.rfind('\n', at) + 1;
-    return begin == at ? "" : report.substr(begin, at + name.size() + 2 - begin);
-}
-
-void OwnerStep(int iterations)
+static void OwnerStep(int iterations)
 {
     for (int i = 0; i < iterations; ++i)
     {
@@ -70,41 +31,36 @@ void OwnerStep(int iterations)
     }
 }
 
-// A thread's work: two steps, each from any module.
-void RunWork(void* arg)
+// Loads module A, runs its scopes the given times on a thread of their own, and unloads it;
+// whether A was mapped after the load and is after the unload.
+static std::pair<bool, bool> CycleA(int iterations)
 {
-    static_cast<RunFunc*>(arg)[0](kIterations);
-    static_cast<RunFunc*>(arg)[1](kIterations);
+    void* module = OsModuleLoad(PC_KIT_MODULE_A);
+    if (iterations > 0)
+        std::thread([&] { KIT_ENTRY(RunFunc, module, "KitModuleARun")(iterations); }).join();
+    const bool loaded = OsModuleMapped(PC_KIT_MODULE_A);
+    OsModuleUnload(module);
+    return {loaded, OsModuleMapped(PC_KIT_MODULE_A)};
 }
 
-std::vector<std::string> s_Lines;
+static std::vector<std::string> s_Lines;
 
-bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool, uint32_t,
-              uint32_t, int64_t, void*)
+static bool KeepLine(ELogSeverity, const char* channel, const char*, const char* text, bool,
+                     uint32_t, uint32_t, int64_t, void*)
 {
     s_Lines.push_back(std::string(channel) + ": " + text);
     return true;
 }
 
-nlohmann::json Trace()
-{
-    const std::string path = TempPath("_trace.json");
-    EXPECT_TRUE(ProfilerKitWriteTrace(path.c_str()));
-    return nlohmann::json::parse(std::ifstream(path));
-}
-
 // What a GUI toolkit's setlocale(LC_ALL, "") does under a comma-decimal locale.
-bool SetCommaLocale()
+static bool SetCommaLocale()
 {
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252"))
-        return true;
 #if !defined(_WIN32) // compiled into the build tree when the system has not compiled it
-    return setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1) == 0 && std::setlocale(LC_ALL, "de_DE.UTF-8");
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+        setenv("LOCPATH", PC_TEST_LOCALE_DIR, 1);
 #endif
-    return false;
+    return std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany.1252");
 }
-
-} // namespace
 
 TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
 {
@@ -151,7 +107,6 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         PROFILE_SCOPE("Trace::Slept", 0);
         OsSleep(5);
     }
-    EXPECT_EQ(context->PeekThreadID(), 7u);
     const std::string path = TempPath("_trace.json");
     const nlohmann::json slept = Trace().at("traceEvents").back();
     EXPECT_TRUE(slept.at("name") == "Trace::Slept" && slept.at("dur").get<double>() >= 5000.0);
@@ -165,6 +120,11 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         KIT_ENTRY(void (*)(ThreadEntryFunc, void*, void*), moduleB, "KitModuleBRunThreads");
     const auto logB = KIT_ENTRY(void (*)(const char*), moduleB, "KitModuleBLog");
     ASSERT_TRUE(runA && workB && runThreadsB && logB);
+    // A thread's work: two steps, each from any module.
+    const ThreadEntryFunc runWork = [](void* arg) {
+        static_cast<RunFunc*>(arg)[0](kIterations);
+        static_cast<RunFunc*>(arg)[1](kIterations);
+    };
     RunFunc ownerWork[] = {runA, &OwnerStep}, bWork[] = {workB, runA}, osWork[] = {runA, workB};
     std::atomic<bool> done{false};
     std::atomic<int> reads{0};
@@ -173,12 +133,11 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         for (; !done.load(); std::rewind(scratch))
             reads += ProfilerKitReport(scratch) + ProfilerKitWriteTrace(path.c_str());
         std::fclose(scratch);
-        std::remove(path.c_str());
     });
     ThreadImpl* owners[kOwners];
     for (ThreadImpl*& owner : owners)
-        owner = ThreadCreate("Owner thread with a long name", &RunWork, ownerWork, 0);
-    runThreadsB(&RunWork, bWork, osWork);
+        owner = ThreadCreate("Owner thread with a long name", runWork, ownerWork, 0);
+    runThreadsB(runWork, bWork, osWork);
     for (ThreadImpl* owner : owners)
         ThreadDestroy(owner);
     done = true;
@@ -186,10 +145,9 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_GT(reads.load(), 0);
     for (const char* name : {"Owner thread with a long name", "Bworker", "OSnamed"})
         EXPECT_NE(ReportLine("Threads:", name), "") << name;
-    EXPECT_EQ(ReportText().rfind(std::string("Counter: ") + GetCounterName() + ", " +
-                                     std::to_string(GetCounterFrequency()) + " Hz\n\nThreads:",
-                                 0),
-              0u);
+    EXPECT_TRUE(ReportText().starts_with(std::string("Counter: ") + GetCounterName() + ", " +
+                                         std::to_string(GetCounterFrequency()) +
+                                         " Hz\n\nThreads:"));
     EXPECT_NE(ReportText().find("\nFrames: 800000 marked"), std::string::npos); // none lost
     // Totals over all threads, none lost: every thread ran module A, two module B, the
     // owners the owner step; a threshold of 0 ms counts every call.
@@ -200,11 +158,8 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
         {"Owner::Step", kOwners * kIterations}};
     for (const auto& [name, count] : expected)
     {
-        unsigned long long calls = 0, over = 0;
-        double total = 0, mean = 0, longest = 0; // unchecked columns
-        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest >> over;
-        EXPECT_EQ(calls, count) << name;
-        EXPECT_EQ(over, count) << name;
+        const std::array<double, 5> row = Timing(name);
+        EXPECT_TRUE(row[0] == double(count) && row[4] == double(count)) << name;
     }
     OsModuleUnload(moduleA);
 
@@ -236,12 +191,12 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     context->RegisterScope(&step, "Owner::Step", 0.0f);
     std::atomic<int> started{0};
     std::vector<std::thread> threads;
+    done = false; // before they start: each times calls until the end
     for (int t = 0; t < 30; ++t)
         threads.emplace_back([&] {
             for (started += 1; !done.load();)
                 OwnerStep(1);
         });
-    done = false;
     ASSERT_TRUE(WaitUntil([&] { return started.load() == 30; }));
     ProfilerKitShutdown();
     const uint64_t& steps =
@@ -258,8 +213,7 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
     EXPECT_EQ(s_Lines[1], "PLUGIN: a line from module B");
     EXPECT_EQ(allocator.Live(), 2 * context->m_NumThreads + 1);
     CAssertRecorder recorder;
-    EXPECT_FALSE(ProfilerKitInit(params));
-    EXPECT_TRUE(recorder.Saw("set up already"));
+    EXPECT_TRUE(!ProfilerKitInit(params) && recorder.Saw("set up already"));
     LogShutdown();
     OsModuleUnload(moduleB);
 }
@@ -269,7 +223,6 @@ TEST(Kit, ServesAnApplicationOfSeveralModulesFromSetUpToShutdown)
 // 32 records and their calls.
 TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
 {
-    SProfilerContext* context = GetProfiler();
     SProfilerInitParams params;
     params.m_NumThreadEntries = 8;
     ASSERT_TRUE(ProfilerKitInit(params));
@@ -280,10 +233,7 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
     uint32_t keys[3] = {OsTlsAlloc()};
     for (int i = 1; i < 3; ++i)
     {
-        void* module = OsModuleLoad(PC_KIT_MODULE_A);
-        if (i == 2)
-            std::thread([module] { KIT_ENTRY(RunFunc, module, "KitModuleARun")(1); }).join();
-        OsModuleUnload(module);
+        CycleA(i - 1);
         keys[i] = OsTlsAlloc();
     }
     EXPECT_EQ(keys[2] - keys[1], keys[1] - keys[0]);
@@ -294,7 +244,7 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
     int32_t index[4] = {-1, -1, -1, -1};
     const char* names[] = {"Limits::Seed", "Limits::Long", "Limits::Child", "Limits::Recurse"};
     for (int i = 0; i < 4; ++i)
-        context->RegisterScope(&index[i], names[i], 0.0f);
+        GetProfiler()->RegisterScope(&index[i], names[i], 0.0f);
     static_cast<SProfilerKitScopeEntry*>(self->m_ScopeEntries)[index[0]].m_Calls = (1ull << 32) - 5;
     ProfilerKitRingHeader(*self)->m_Written = ProfilerKitRingHeader(*self)->m_Begun =
         (1ull << 32) - 10;
@@ -307,7 +257,7 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
         ProfilerKitRecord(self, index[0], i, i + 1);
     for (auto [i, start, end] : fabricated)
         ProfilerKitRecord(self, index[i], start, end);
-    const int32_t free = PROFILER_MAX_THREADS - context->m_NumThreads;
+    const int32_t free = PROFILER_MAX_THREADS - GetProfiler()->m_NumThreads;
     for (int t = 0; t < free + 9; ++t)
         std::thread(OwnerStep, 3).join();
     EXPECT_NE(ReportLine("Scopes:", "Beyond too").find("+  "), std::string::npos);
@@ -335,11 +285,8 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
         {"Owner::Step", 3 * free, 0, 0}};
     for (const auto& [name, count, totalMs, longestUs] : expected)
     {
-        unsigned long long calls = 0;
-        double total = 0, mean = 0, longest = 0;
-        std::istringstream(ReportLine("Timing", name)) >> calls >> total >> mean >> longest;
-        EXPECT_EQ(calls, count) << name;
-        EXPECT_GE(longest, mean) << name;
+        const auto [calls, total, mean, longest, over] = Timing(name);
+        EXPECT_TRUE(calls == double(count) && longest >= mean) << name;
         EXPECT_TRUE(totalMs == 0 || (std::abs(total - totalMs) < 0.002 &&
                                      std::abs(longest - longestUs) < longestUs * 1e-9 + 0.001))
             << name;
@@ -349,7 +296,6 @@ TEST(KitLimits, CountsWhatItCannotRecordAndNeverWraps)
 TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe)
 {
     ASSERT_TRUE(ProfilerKitInit(SProfilerInitParams())); // a ring of 1024 calls keeps them all
-    SProfilerContext* context = GetProfiler();
     void* moduleB = OsModuleLoad(PC_KIT_MODULE_B);
     KIT_ENTRY(RunFunc, moduleB, "KitModuleBWork")(1);
     std::atomic<bool> done{false};
@@ -359,14 +305,8 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
             ProfilerKitReport(scratch);
         std::fclose(scratch);
     });
-    for (int round = 0; round < 2; ++round)
-    {
-        void* moduleA = OsModuleLoad(PC_KIT_MODULE_A);
-        KIT_ENTRY(RunFunc, moduleA, "KitModuleARun")(1);
-        EXPECT_TRUE(OsModuleMapped(PC_KIT_MODULE_A));
-        OsModuleUnload(moduleA);
-        EXPECT_FALSE(OsModuleMapped(PC_KIT_MODULE_A)) << "still mapped after unload " << round;
-    }
+    for (int round = 0; round < 2; ++round) // mapped after the load, not after the unload
+        EXPECT_EQ(CycleA(1), std::pair(true, false)) << round;
     done = true;
     reporter.join();
     {
@@ -389,54 +329,41 @@ TEST(Kit, NamesEveryKindOfScopeAfterItsModuleLeavesAndLeavesOutWhatItCannotServe
         {4,
          {"A::FunctionTemplate (unloaded)", "A::ClassTemplate (unloaded)",
           "Shared::Template (unloaded)"}}};
-    const std::string path = testing::TempDir() + "kit_test_names.json";
-    ASSERT_TRUE(ProfilerKitWriteTrace(path.c_str()));
     std::map<std::string, unsigned long long> traced;
-    const nlohmann::json trace = nlohmann::json::parse(std::ifstream(path));
+    const nlohmann::json trace = Trace();
     for (const nlohmann::json& event : trace.at("traceEvents"))
         traced[event.at("name")] += event.at("ph") == "X";
-    std::remove(path.c_str());
     for (const auto& [count, names] : cases)
         for (const char* name : names)
-        {
-            unsigned long long calls = 0;
-            std::istringstream(ReportLine("Timing", name)) >> calls;
-            EXPECT_TRUE(calls == count && traced[name] == count) << name;
-        }
+            EXPECT_TRUE(Timing(name)[0] == double(count) && traced[name] == count) << name;
     EXPECT_EQ(traced.size(), 13u + 1); // and the thread's name
     // The first text's threshold, to the fraction: 0.25 ms, not truncated to 0.
     EXPECT_NE(ReportLine("Scopes:", "Physics::Step3207 | Physics::Step26213").find(" 0.250 "),
               std::string::npos);
 
     // A module built against another kit version stays idle: one warning in its own log.
-    SProfilerKitHeader* header = ProfilerKitHeader(context);
+    SProfilerKitHeader* header = ProfilerKitHeader(GetProfiler());
     header->m_Version = PROFILER_KIT_VERSION + 1;
     testing::internal::CaptureStderr();
-    void* module = OsModuleLoad(PC_KIT_MODULE_A);
-    KIT_ENTRY(RunFunc, module, "KitModuleARun")(3);
+    CycleA(3);
     const std::string warned = testing::internal::GetCapturedStderr();
     header->m_Version = PROFILER_KIT_VERSION;
-    OsModuleUnload(module);
     const auto once = [](const std::string& text, const char* what) {
         return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
     };
     EXPECT_TRUE(once(warned, "the module times nothing")) << warned;
-    EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         2  ", 0), 0u);
-    EXPECT_EQ(context->m_ProfilerNumLoadedModules, 2); // this executable and B
+    EXPECT_EQ(Timing("A::Plain (unloaded)")[0], 2.0);
+    EXPECT_EQ(GetProfiler()->m_ProfilerNumLoadedModules, 2); // this executable and B
 
     // Loaded twice as the 33rd module, A stays out of the table with one warning; timed.
     static SProfilerStaticScope s_Others[PROFILER_MAX_MODULES] = {}; // empty arrays, unnamed
     for (int m = 2; m < PROFILER_MAX_MODULES; ++m)
-        context->RegisterModule(&s_Others[m], &s_Others[m]);
+        GetProfiler()->RegisterModule(&s_Others[m], &s_Others[m]);
     testing::internal::CaptureStderr(); // the owner's log, uninitialised here
     for (int load = 0; load < 2; ++load)
-    {
-        module = OsModuleLoad(PC_KIT_MODULE_A);
-        KIT_ENTRY(RunFunc, module, "KitModuleARun")(1);
-        OsModuleUnload(module);
-    }
+        CycleA(1);
     const std::string full = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(once(full, "The profiler's module table is full (32 modules)")) << full;
-    EXPECT_EQ(ReportLine("Timing", "A::Plain (unloaded)").rfind("         4  ", 0), 0u);
+    EXPECT_EQ(Timing("A::Plain (unloaded)")[0], 4.0);
     EXPECT_NE(ReportLine("Modules: 32, 2 more left out (the table holds 32)\n", "file"), "");
 }

@@ -11,11 +11,6 @@
 #include "kit/profilerkit_layout.h"
 #include "profile/profilercontext.h"
 
-static void Timed()
-{
-    PROFILE_SCOPE("Package::Shared", 0);
-}
-
 int main(int argc, char** argv)
 {
     const bool kit = ProfilerKitInit(SProfilerInitParams());
@@ -25,7 +20,9 @@ int main(int argc, char** argv)
                    : nullptr;
     SProfilerContext* context = GetProfiler();
     const int32_t modules = context->m_ProfilerNumLoadedModules;
-    Timed();
+    {
+        PROFILE_SCOPE("Package::Shared", 0);
+    }
     if (run != nullptr)
         run(3);
     const auto* entries =

@@ -1,25 +1,10 @@
 // The thread, scope and module registries through the service table: ids and records,
 // failures, the threshold conversion, the scope table, the module table and the release of
 // names, and both registries under concurrent use. Portable.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <atomic>
 #include <cstdarg>
-#include <cstdio>
 #include <limits>
 #include <numeric>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <vector>
 
-#include "common/debug/log.h"
-#include "common/hash/hash.h"
-#include "common/thread/synchronization.h"
-#include "common/time/counter.h"
-#include "guard_page.h"
-#include "platform/os.h"
 #include "profile/profilercontext.h"
 #include "profile/profilercontext_internal.h"
 #include "test_support.h"
@@ -38,11 +23,9 @@ class ProfilerTest : public testing::Test
 protected:
     void Configure(int32_t scopes, uint32_t threadEntries, int32_t firstId, bool lock = true)
     {
-        m_Ctx->m_ProfilerAllocator = m_Allocator.Get();
-        m_Ctx->m_NumScopeEntries = scopes;
-        m_Ctx->m_NumThreadEntries = threadEntries;
-        m_Ctx->m_FirstThreadID = firstId;
-        m_Ctx->m_Scopes = m_Scopes;
+        std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries, m_Ctx->m_FirstThreadID,
+                 m_Ctx->m_ProfilerAllocator, m_Ctx->m_Scopes) =
+            std::tuple(scopes, threadEntries, firstId, m_Allocator.Get(), m_Scopes);
         if (lock)
             InstallLock();
     }
@@ -76,10 +59,9 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     m_Ctx->GetThreadName = []() -> const char* { return nullptr; };
     std::thread([&] { EXPECT_EQ(m_Ctx->GetThreadData(0), &m_Ctx->m_Threads[2]); }).join();
     EXPECT_EQ(m_Ctx->CreateThreadData(longerText.Get()), 0x80000001u); // ids are unsigned
-    EXPECT_EQ(m_Ctx->m_Threads[0].m_Name, exact);
-    EXPECT_STREQ(record.m_Name, "from the slot");
-    EXPECT_STREQ(m_Ctx->m_Threads[2].m_Name, "Unknown Thread");
-    EXPECT_EQ(m_Ctx->m_Threads[3].m_Name, longer.substr(0, 255));
+    const std::string names[] = {exact, "from the slot", "Unknown Thread", longer.substr(0, 255)};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(m_Ctx->m_Threads[i].m_Name, names[i]) << i;
     int32_t index = -1;
     EXPECT_EQ(m_Ctx->RegisterScope(&index, exactText.Get(), 1.0f), 0);
     // Zeroed buffers (the allocator fills 0xCD) of 16-byte entries, alignment 8; client
@@ -104,19 +86,16 @@ TEST_F(ProfilerTest, ThreadsGetIdsRecordsAndNames)
     EXPECT_EQ(m_Allocator.m_LastSize.load(), 10u * 16u); // the scope buffer came first
     for (auto [scopes, threads] : {std::pair{10, 0x10000000u}, {-1, 3u}})
     {
-        m_Ctx->m_NumScopeEntries = scopes;
-        m_Ctx->m_NumThreadEntries = threads;
+        std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries) = std::pair(scopes, threads);
         EXPECT_EQ(m_Ctx->CreateThreadData("sized"), kInvalid);
     }
-    m_Ctx->m_NumScopeEntries = 10;
-    m_Ctx->m_NumThreadEntries = 3;
+    std::tie(m_Ctx->m_NumScopeEntries, m_Ctx->m_NumThreadEntries) = std::pair(10, 3u);
     const SThreadSeams saved = g_ThreadSeams;
     g_profiler_this_thread_id_slot = OS_TLS_INVALID;
     g_ThreadSeams.m_TlsAlloc = [] { return OS_TLS_INVALID; };
     std::thread([&] { EXPECT_EQ(m_Ctx->RegisterThread("no slot"), 0u); }).join();
     g_ThreadSeams = saved;
-    EXPECT_EQ(m_Allocator.Live(), 8);
-    EXPECT_EQ(m_Ctx->m_NumThreads, 4);
+    EXPECT_EQ(std::pair(m_Allocator.Live(), m_Ctx->m_NumThreads), std::pair(8, 4));
 
     // The allocator and the creation callback run under the lock; a creation that either of
     // them starts on the same thread fails, and the outer one completes.
@@ -208,21 +187,21 @@ TEST_F(ProfilerTest, TheScopeAndModuleTablesAndTheReleaseOfNames)
     const char s[] = "S", p1[] = "S", p2[] = "S", q1[] = "S", q2[] = "S";
     SProfilerStaticScope own[] = {{-1, 2.0f, s}}, p[] = {{-1, 2.0f, p1}, {-1, 2.0f, p2}},
                          q[] = {{-1, 9.0f, "Q only"}, {-1, 9.0f, q1}, {-1, 9.0f, q2}};
-    m_Ctx->RegisterModule(own, own + 1);
-    m_Ctx->RegisterModule(p, p + 2);
-    m_Ctx->RegisterModule(q, q + 3);
+    for (auto [module, count] : {std::pair{own, 1}, {p, 2}, {q, 3}})
+        m_Ctx->RegisterModule(module, module + count);
     ASSERT_EQ(q[2].m_Index, 3);
     const SProfilerScope before = m_Scopes[3];
     m_Ctx->UnregisterModule(p); // P's texts were not in use: nothing changes
     EXPECT_EQ(m_Scopes[3].m_Name, q2);
     m_Ctx->RegisterModule(p, p + 2); // its slots keep 3: no new name
-    m_Ctx->UnregisterModule(q);
-    EXPECT_EQ(m_Scopes[3].m_Name, p1);
-    EXPECT_EQ(m_Scopes[4].m_Name, nullptr); // Q's own scope
-    m_Ctx->UnregisterModule(p);
-    EXPECT_EQ(m_Scopes[3].m_Name, s);
-    m_Ctx->UnregisterModule(own); // nobody left: null name, same hash and ticks
-    EXPECT_EQ(m_Scopes[3].m_Name, nullptr);
+    // Then Q, P and the first go: at last nobody is left, a null name, same hash and ticks.
+    // Q's own scope is cleared with Q.
+    for (auto [module, name] :
+         {std::pair<SProfilerStaticScope*, const char*>{q, p1}, {p, s}, {own, nullptr}})
+    {
+        m_Ctx->UnregisterModule(module);
+        EXPECT_TRUE(m_Scopes[3].m_Name == name && m_Scopes[4].m_Name == nullptr) << name;
+    }
     EXPECT_EQ(std::tie(m_Scopes[3].m_NameHash, m_Scopes[3].m_ThresholdTicks),
               std::tie(before.m_NameHash, before.m_ThresholdTicks));
     EXPECT_EQ(m_Scopes[2].m_Name, cut[0].m_Name); // names of other modules are not touched
@@ -309,28 +288,25 @@ TEST_F(ProfilerTest, ThreadsAndScopesRegisterAtOnceUnderLockFreeWalks)
         for (int32_t i = 0, n = std::atomic_ref<int32_t>(m_Ctx->m_NumThreads).load(); i < n; ++i)
             wrong += !m_Ctx->m_Threads[i].m_ThreadEntries || !m_Ctx->m_Threads[i].m_Name[0];
     };
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads + kScopeThreads; ++i)
-        threads.emplace_back([&, i] {
-            while (!go.load())
-                std::this_thread::yield();
-            // Threads register after some walks, while names are still being added.
-            for (int round = 0, t = i - kThreads; round < 100 * kNames; ++round)
-            {
-                walk();
-                if (t < 0 && round == kNames &&
-                    m_Ctx->RegisterThread(("worker " + std::to_string(i)).c_str()))
-                    ids[i] = m_Ctx->PeekThreadID();
-                if (t < 0)
-                    continue;
-                const int k = t * kNames + (round * 7 + t * 5) % kNames;
-                slots[k] = -1; // a new call site each time: the newest text wins
-                EXPECT_GE(m_Ctx->RegisterScope(&slots[k], texts[k].c_str(), 1.0f), 0);
-            }
-        });
-    go.store(true);
-    for (std::thread& thread : threads)
-        thread.join();
+    RunThreads(kThreads + kScopeThreads, [&](int i) {
+        if (i == kThreads + kScopeThreads - 1) // the last one started lets them all go
+            go.store(true);
+        while (!go.load())
+            std::this_thread::yield();
+        // Threads register after some walks, while names are still being added.
+        for (int round = 0, t = i - kThreads; round < 100 * kNames; ++round)
+        {
+            walk();
+            if (t < 0 && round == kNames &&
+                m_Ctx->RegisterThread(("worker " + std::to_string(i)).c_str()))
+                ids[i] = m_Ctx->PeekThreadID();
+            if (t < 0)
+                continue;
+            const int k = t * kNames + (round * 7 + t * 5) % kNames;
+            slots[k] = -1; // a new call site each time: the newest text wins
+            EXPECT_GE(m_Ctx->RegisterScope(&slots[k], texts[k].c_str(), 1.0f), 0);
+        }
+    });
 
     std::vector<uint32_t> sorted = ids, expected(kThreads);
     std::sort(sorted.begin(), sorted.end());

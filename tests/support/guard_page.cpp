@@ -1,9 +1,6 @@
 // Guarded texts: readable memory followed by 64 KiB without access (a whole number of pages
 // on every OS built here), mapped with each OS's own calls. Per-OS by necessity.
-#include "guard_page.h"
-
-#include <cstdlib>
-#include <cstring>
+#include "test_support.h"
 
 #if defined(_WIN32)
 #include <windows.h>

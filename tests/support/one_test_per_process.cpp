@@ -1,10 +1,7 @@
 // Stops a run of more than one test in one process, for the test executables whose tests
 // share the process-wide profiler context, which only grows. Portable; linked into those
 // executables only, so that running one by hand without a filter says why at once.
-#include <cstdio>
-#include <cstdlib>
-
-#include <gtest/gtest.h>
+#include "test_support.h"
 
 // Set up after the filter has chosen the tests and before the first of them runs.
 class COneTestPerProcess : public testing::Environment

@@ -1,23 +1,10 @@
 // The log: its lines byte for byte, thresholds, filters, callback and debugger copy;
 // set-up, tear-down and their misuse; null texts, texts ending at a guard page, a failing
 // allocator, and concurrent writers. Portable.
-#include <sstream>
-
-#include <gtest/gtest.h>
-
 #include "common/debug/log_context.h"
-#include "common/thread/thread.h"
-#include "common/time/counter.h"
-#include "guard_page.h"
 #include "test_support.h"
 
 using SLines = std::vector<std::string>;
-
-// Severity word and channel tag padded to 25 columns: the start of a line at level 0.
-static std::string Head(const std::string& wordAndTag)
-{
-    return wordAndTag + std::string(25 - wordAndTag.size(), ' ');
-}
 
 // Each call as one text. On channels "SHUT" and "ASSERT" the callback shuts the log down,
 // on "NEST" it logs.
@@ -43,6 +30,8 @@ class LogTest : public testing::Test
 {
 protected:
     static inline int64_t s_Now = 0;
+    // Severity word and channel tag padded to 25 columns: the start of a line at level 0.
+    static std::string Head(const std::string& w) { return w + std::string(25 - w.size(), ' '); }
     static inline SLines s_Debug;
     SCountingAllocator m_Counting;
     FILE* m_Stream = std::tmpfile();
@@ -58,8 +47,7 @@ protected:
                                  {m_Stream, E_LOG_VERBOSE, false, false}};
         SLogInitParams params;
         params.m_Allocator = m_Counting.Get();
-        params.m_Outputs[0] = &outputs[0];
-        params.m_Outputs[1] = &outputs[1];
+        std::tie(params.m_Outputs[0], params.m_Outputs[1]) = std::pair(&outputs[0], &outputs[1]);
         LogInit(params);
         LogSetCallback(&RecordCall, nullptr);
     }
@@ -217,8 +205,8 @@ TEST_F(LogTest, ChannelEntriesAndFiltersDecideWhatIsWritten)
 TEST_F(LogTest, TextsEndingAtAGuardPageOrNullAreReadNoFurther)
 {
     const std::string name(255, 'c'), file(255, 'f'), text(255, 't');
-    CGuardedText channelText(name), fileText(file), textText(text);
-    CGuardedText fileFilter("y"), channelFilter(std::string(512, 'x'));
+    CGuardedText channelText(name), fileText(file), textText(text), fileFilter("y"),
+        channelFilter(std::string(512, 'x'));
     LogSetChannelSeverity(channelText.Get(), E_LOG_VERBOSE);
     LogSetFilters(fileFilter.Get(), E_LOG_FILTER_EXCLUDE, channelFilter.Get(),
                   E_LOG_FILTER_EXCLUDE);
@@ -263,8 +251,7 @@ TEST_F(LogTest, TheChannelTableStaysAsItWasWhenTheAllocatorFails)
             const int live = m_Counting.Live();
             m_Counting.m_FailCountdown = failing;
             LogSetChannelSeverity(channel, E_LOG_INFO);
-            EXPECT_EQ(table.Size(), size);
-            EXPECT_EQ(m_Counting.Live(), live);
+            EXPECT_EQ(std::pair(table.Size(), m_Counting.Live()), std::pair(size, live));
         }
         LogSetChannelSeverity(channel, E_LOG_INFO);
         m_Counting.m_FailCountdown = 0;

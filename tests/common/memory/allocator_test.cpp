@@ -1,9 +1,5 @@
 // The default allocator: alignment and failure values. Portable.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
-#include "common/memory/allocator.h"
+#include "test_support.h"
 
 TEST(DefaultAllocator, AlignmentsAndFailureValues)
 {

@@ -1,20 +1,18 @@
 // Thread creation, the per-name configuration table, stack sizes, names, adoption,
 // affinity and many lifetimes. Portable: the same tests on every OS. An
 // assertion that no recorder expects ends the test.
-#include <gtest/gtest.h>
-
 #include <bit>
-#include <tuple>
+#include <memory>
 
-#include "common/thread/affinity.h"
-#include "common/thread/thread.h"
 #include "test_support.h"
 
-// Starts a created thread running *body, which must outlive it.
-static ThreadImpl* Start(const char* name, std::function<void()>* body, uint32_t stack = 0)
+// Starts a created thread that runs the body, its own copy of which it frees after the run.
+using SBody = std::function<void()>;
+static ThreadImpl* Start(const char* name, SBody body)
 {
     return ThreadCreate(
-        name, [](void* arg) { (*static_cast<std::function<void()>*>(arg))(); }, body, stack);
+        name, [](void* arg) { (*std::unique_ptr<SBody>(static_cast<SBody*>(arg)))(); },
+        new SBody(std::move(body)), 0);
 }
 
 // The calling thread has its object, with its handle, id and name.
@@ -45,10 +43,7 @@ TEST(ThreadConfig, RecordsMatchExactNamesAndTheLastRecordTheRest)
     holder.m_Entries = table;
     ThreadSetConfigTable(holder);
     for (const char* name : {"N", "NN", "n", ""})
-    {
-        std::function<void()> body = [&] { s_Events += InPlace(name) ? "entry " : "early "; };
-        ThreadDestroy(Start(name, &body));
-    }
+        ThreadDestroy(Start(name, [&] { s_Events += InPlace(name) ? "entry " : "early "; }));
     EXPECT_EQ(s_Events, "init entry entry entry entry ");
     ThreadSetConfigTable(SThreadConfigTable());
 }
@@ -73,8 +68,7 @@ TEST(ThreadAffinity, MasksAreClippedEmptyOnesAssertAndTheProcessMaskReachesEvery
     const uint64_t highest = 1ull << (63 - std::countl_zero(process));
     const int32_t any = THREAD_AFFINITY_IDEAL_PROCESSOR_ANY;
     std::atomic<bool> done{false};
-    std::function<void()> wait = [&] { WaitUntil([&] { return done.load(); }); };
-    ThreadImpl* existing = Start("Existing", &wait);
+    ThreadImpl* existing = Start("Existing", [&] { WaitUntil([&] { return done.load(); }); });
     const std::tuple<uint64_t, int32_t, const char*, uint64_t> cases[] = {
         {highest, any, "", highest},
         {~0ull, any, "", process},
@@ -97,8 +91,7 @@ TEST(ThreadAffinity, MasksAreClippedEmptyOnesAssertAndTheProcessMaskReachesEvery
         EXPECT_EQ(ThreadGetAffinity(self, nullptr), mask);
         ThreadSetAffinity(self, lowest & mask ? lowest : mask, any);
         uint64_t seen = 0;
-        std::function<void()> body = [&] { seen = ThreadGetAffinity(ThreadGetCurrent(), nullptr); };
-        ThreadDestroy(Start("New", &body));
+        ThreadDestroy(Start("New", [&] { seen = ThreadGetAffinity(ThreadGetCurrent(), nullptr); }));
         EXPECT_EQ(seen, mask) << std::hex << mask;
     }
     ThreadSetAffinity(self, process, any);
@@ -126,8 +119,7 @@ TEST(ThreadStress, HundredsOfCreatedAndAdoptedThreadsComeAndGo)
             while (name.size() < digits.size() + 130)
                 name += "\xC3\xA9";
             const std::string cut = name.substr(0, 127 - (127 - digits.size()) % 2);
-            std::function<void()> body = [&] { s_InPlace += InPlace(cut); };
-            ThreadDestroy(Start(name.c_str(), &body));
+            ThreadDestroy(Start(name.c_str(), [&] { s_InPlace += InPlace(cut); }));
             std::thread([&] {
                 s_InPlace += ThreadGetCurrent() == nullptr && ThreadGetCurrentName() == s_Fallback;
                 ThreadImpl* object = ThreadAttachCurrent(name.c_str());
