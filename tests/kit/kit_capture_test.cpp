@@ -2,25 +2,16 @@
 // multi-threaded run (or its drop) on its thread, nesting, log lines, counters, frames and
 // module events; its limits and files it cannot write; the file of a process killed
 // mid-capture; the start by PROFILER_CAPTURE.
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <map>
 #include <set>
-#include <nlohmann/json.hpp>
-#include <string>
-#include <thread>
 
-#include "kit/profilerkit.h"
-#include "platform/os.h"
-#include "test_support.h"
+#include "kit_support.h"
 
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
-#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
 namespace
 {
@@ -135,13 +126,7 @@ TEST(KitCapture, HoldsEveryCallAndEventOfAMultiThreadedRunOnItsThread)
         }
     }
     EXPECT_EQ(result.m_DroppedCalls, dropped);
-    FILE* report = std::tmpfile();
-    ASSERT_TRUE(ProfilerKitReport(report));
-    std::string text(std::size_t(std::ftell(report)), '\0');
-    std::rewind(report);
-    text.resize(std::fread(text.data(), 1, text.size(), report));
-    std::fclose(report);
-    EXPECT_NE(text.find(" " + std::to_string(dropped) + " calls, 0 other events in all\n"),
+    EXPECT_NE(ReportText().find(" " + std::to_string(dropped) + " calls, 0 other events in all\n"),
               std::string::npos);
     const uint32_t main = GetProfiler()->PeekThreadID();
     EXPECT_TRUE(seen["Module loaded A"][main] == 1 && seen["Module loaded B"][main] == 1 &&

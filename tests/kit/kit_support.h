@@ -1,5 +1,6 @@
-// What the kit tests share: the report and the trace written to the running test's own files
-// and read back, and the numbers of a scope's row in the report's timing table. Portable.
+// What the kit tests share: a test module's entry, the report and the trace written to the
+// running test's own files and read back, and the numbers of a scope's row in the report's
+// timing table. Portable.
 #pragma once
 
 #include <array>
@@ -7,6 +8,8 @@
 
 #include "kit/profilerkit.h"
 #include "test_support.h"
+
+#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
 inline std::string ReportText()
 {

@@ -12,7 +12,6 @@
 #if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
-#define KIT_ENTRY(type, module, name) reinterpret_cast<type>(OsModuleEntry(module, name))
 
 typedef void (*RunFunc)(int iterations);
 static constexpr int kIterations = 1000, kOwners = 4;

@@ -132,9 +132,9 @@ inline bool OtherThreadTakes(ThreadMutex* mutex)
     return taken;
 }
 
-// A file of the running test's own: tests run in parallel processes.
-// The test's own file: every configuration runs the same test under the same name in the same
-// temporary folder, so a file an earlier run left there is removed before the test sees it.
+// A file of the running test's own (tests run in parallel processes). Every configuration
+// runs the same test under the same name in the same temporary folder, so a file an earlier
+// run left there is removed before the test sees it.
 inline std::string TempPath(const char* suffix)
 {
     const std::string path =
