@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "common/debug/assert.h"
-#include "common/debug/utf8.h"
 #include "common/thread/mutex.h"
 #include "common/thread/synchronization.h"
 #include "common/thread/thread.h"
@@ -61,29 +60,6 @@ struct SCaptureWriter
 };
 SCaptureWriter s_Writer;
 bool s_ExitHookInstalled = false;
-
-void AppendJsonString(std::string* out, const char* text)
-{
-    out->push_back('"');
-    for (SUtf8Step step; (step = Utf8Step(text)).m_Length != 0; text += step.m_Length)
-    {
-        const unsigned char c = static_cast<unsigned char>(*text);
-        if (!step.m_Valid)
-            *out += "\\ufffd";
-        else if (c == '"' || c == '\\')
-            *out += {'\\', static_cast<char>(c)};
-        else if (c < 0x20)
-        {
-            char escape[8] = "\\u00";
-            escape[4] = "0123456789abcdef"[c >> 4];
-            escape[5] = "0123456789abcdef"[c & 15];
-            out->append(escape, 6);
-        }
-        else
-            out->append(text, step.m_Length);
-    }
-    out->push_back('"');
-}
 
 void WriteOut()
 {
@@ -175,7 +151,7 @@ void RefreshNames()
     for (size_t i = s_Writer.m_Names.size(); i < snapshot.m_Scopes.size(); ++i)
     {
         std::string name;
-        AppendJsonString(&name, snapshot.m_Scopes[i].m_Name.c_str());
+        ProfilerKitJsonString(&name, snapshot.m_Scopes[i].m_Name.c_str());
         s_Writer.m_Names.push_back(std::move(name));
         s_Writer.m_Thresholds.push_back(snapshot.m_Scopes[i].m_ThresholdTicks);
     }
@@ -187,7 +163,7 @@ void NameThreads(SProfilerContext* context, int32_t count)
     {
         const int32_t t = s_Writer.m_ThreadsNamed;
         std::string name;
-        AppendJsonString(&name, context->m_Threads[t].m_Name);
+        ProfilerKitJsonString(&name, context->m_Threads[t].m_Name);
         char* p = BeginEvent(name.size());
         p = Put(p, "{\"ph\":\"M\",\"name\":\"thread_name\",\"pid\":");
         p = PutInt(p, s_Writer.m_Pid);
@@ -289,8 +265,8 @@ bool DrainEvents(SProfilerKitCapture& capture)
     {
         name.clear();
         text.clear();
-        AppendJsonString(&name, event.m_Name);
-        AppendJsonString(&text, event.m_Text);
+        ProfilerKitJsonString(&name, event.m_Name);
+        ProfilerKitJsonString(&text, event.m_Text);
         const int64_t ns = ToNs(event.m_Ticks);
         switch (event.m_Kind)
         {

@@ -94,6 +94,10 @@ void ProfilerKitCopyRing(const SProfilerThread& thread, const SProfilerKitHeader
 // The frame marks still in the ring, oldest first.
 void ProfilerKitCopyFrames(const SProfilerKitHeader& header, std::vector<uint64_t>* ticks);
 
+// Appends the text as a JSON string, quotes included: escaped, and ill-formed UTF-8 written as
+// U+FFFD, for the trace and the capture alike.
+void ProfilerKitJsonString(std::string* out, const char* text);
+
 // A number with three decimals, as the C locale writes it whatever the process's locale:
 // the trace's JSON and the report's columns must not depend on it.
 const char* ProfilerKitFixed3(double value, char (&buffer)[32]);

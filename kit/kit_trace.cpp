@@ -1,6 +1,7 @@
 // The trace export: every thread's recorded calls as complete events and the frame marks
 // as global instant events, in the Chrome trace-event JSON format that Perfetto and the
-// browsers' tracing viewers open. Portable.
+// browsers' tracing viewers open; and a name's JSON form, which the capture writes too.
+// Portable.
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
@@ -26,27 +27,39 @@ struct SEvent
 // Numbers the temporary files of traces written at the same time.
 std::atomic<uint32_t> s_TraceFiles{0};
 
-// Names come from scope literals and from the OS, in any bytes: each ill-formed piece is
-// written as U+FFFD, so the file stays valid UTF-8 whatever a name holds.
 void WriteJsonString(FILE* file, const char* text)
 {
-    std::fputc('"', file);
+    std::string json;
+    ProfilerKitJsonString(&json, text);
+    std::fwrite(json.data(), 1, json.size(), file);
+}
+
+} // namespace
+
+// Names come from scope literals and from the OS, in any bytes: each ill-formed piece is
+// written as U+FFFD, so the file stays valid UTF-8 whatever a name holds.
+void ProfilerKitJsonString(std::string* out, const char* text)
+{
+    out->push_back('"');
     for (SUtf8Step step; (step = Utf8Step(text)).m_Length != 0; text += step.m_Length)
     {
         const unsigned char c = static_cast<unsigned char>(*text);
         if (!step.m_Valid)
-            std::fputs("\\ufffd", file);
+            *out += "\\ufffd";
         else if (c == '"' || c == '\\')
-            std::fprintf(file, "\\%c", c);
+            *out += {'\\', static_cast<char>(c)};
         else if (c < 0x20)
-            std::fprintf(file, "\\u%04x", c);
+        {
+            char escape[8] = "\\u00";
+            escape[4] = "0123456789abcdef"[c >> 4];
+            escape[5] = "0123456789abcdef"[c & 15];
+            out->append(escape, 6);
+        }
         else
-            std::fwrite(text, 1, step.m_Length, file);
+            out->append(text, step.m_Length);
     }
-    std::fputc('"', file);
+    out->push_back('"');
 }
-
-} // namespace
 
 bool ProfilerKitWriteTrace(const char* path)
 {
